@@ -1,0 +1,15 @@
+// Ids -> display text, one vocabulary lookup per id.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "tokenizer/basic/state.hpp"
+#include "tokenizer/io_error.hpp"
+
+namespace tessaron::basic {
+
+// On failure `out` is left unspecified and the error names the first unknown id.
+IoStatus decode(const TokenizerState& state, std::span<const TokenId> ids, std::string& out);
+
+}  // namespace tessaron::basic

@@ -1,0 +1,7 @@
+#include "tokenizer/basic/state.hpp"
+
+namespace tessaron::basic {
+
+void TokenizerState::refresh_derived() { rendered.rebuild(vocab); }
+
+}  // namespace tessaron::basic
