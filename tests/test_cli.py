@@ -102,6 +102,7 @@ def test_info_summarises(corpus):
     (["train", "a.txt", "-v", "lots", "-o", "x"], None, 2, "'lots' is not a whole number"),
     (["train", "a.txt", "-o", "x"], None, 2, "required: -v/--vocab-size"),
     (["encode", "-m", "m.model", "-j", "0", "a.txt"], None, 2, "must be at least 1"),
+    (["encode", "-m", "m.model", "--text", "hi", "a.txt"], None, 2, "not allowed with FILE"),
     (["frobnicate"], None, 2, "invalid choice: 'frobnicate'"),
     ([], None, 2, "required: COMMAND"),
 ])

@@ -111,7 +111,10 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: Optional[List[str]] = None) -> int:
     for stream in (sys.stdout, sys.stderr):
         stream.reconfigure(encoding="utf-8")  # type: ignore[attr-defined]
-    args = build_parser().parse_args(argv)
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.command == "encode" and args.text is not None and args.files:
+        parser.error("argument --text: not allowed with FILE arguments")
     from tessaron_cli import decode, demo, encode, info, train
     command = {"train": train, "encode": encode, "decode": decode, "info": info,
                "demo": demo}[args.command]
