@@ -6,6 +6,7 @@ written in task order, so the output does not depend on the number of jobs.
 """
 import collections
 import concurrent.futures
+import sys
 from typing import Iterator, List, Optional, Tuple
 
 from tessaron_cli.errors import CliError
@@ -53,7 +54,8 @@ def tasks(args) -> Iterator[Tuple[str, int]]:
 
 def run(args) -> int:
     tokenizer = load_tokenizer(args.model)
-    reporter = Reporter(args.quiet)
+    # Results on the same terminal would tear the bar apart.
+    reporter = Reporter(args.quiet or (args.output in (None, "-") and sys.stdout.isatty()))
     total: Optional[int] = None
     if args.text is None:
         total = total_size(sources(args.files))
