@@ -35,3 +35,10 @@ def test_mypy_types_a_program_with_the_stubs(tmp_path):
     assert re.search(r'Revealed type is "(builtins\.)?list\[(builtins\.)?int\]"', r.stdout)
     assert 'use.py:4: error: Argument 1 to "decode"' in r.stdout
     assert "Found 1 error" in r.stdout, r.stdout
+
+
+def test_command_line_package_type_checks_against_the_stubs():
+    import tessaron_cli
+    r = mypy("mypy", "--no-incremental", "--ignore-missing-imports",
+             str(pathlib.Path(tessaron_cli.__file__).parent))
+    assert r.returncode == 0, r.stdout

@@ -22,7 +22,7 @@ class Corpus:
 
 
 def stdlib_files(root: str) -> List[str]:
-    found = []
+    found: List[str] = []
     for directory, subdirs, files in os.walk(root):
         subdirs[:] = sorted(d for d in subdirs if d not in ("site-packages", "__pycache__"))
         found.extend(os.path.join(directory, f) for f in sorted(files) if f.endswith(".py"))

@@ -12,7 +12,7 @@ Workers need the tessaron package, not the model file: the plugin carries the fi
 """
 import os
 import tempfile
-from typing import Iterable, List
+from typing import Iterable, List, Optional
 
 from distributed import WorkerPlugin, get_worker
 
@@ -27,7 +27,7 @@ class TokenizerPlugin(WorkerPlugin):
     def __init__(self, model_path: str):
         with open(model_path, "rb") as f:
             self.model = f.read()
-        self.tokenizer = None
+        self.tokenizer: Optional[tessaron.BasicTokenizer] = None
 
     def setup(self, worker) -> None:
         # load() reads a path, so the bytes go to a private file first.
@@ -44,5 +44,6 @@ class TokenizerPlugin(WorkerPlugin):
 
 def encode_partition(texts: Iterable[str]) -> List[List[int]]:
     """Token ids of each text of one partition, with this worker's tokenizer."""
-    tokenizer = get_worker().plugins[PLUGIN_NAME].tokenizer
-    return [tokenizer.encode(text) for text in texts]
+    plugin = get_worker().plugins[PLUGIN_NAME]
+    assert isinstance(plugin, TokenizerPlugin) and plugin.tokenizer is not None
+    return [plugin.tokenizer.encode(text) for text in texts]

@@ -7,7 +7,7 @@ written in task order, so the output does not depend on the number of jobs.
 import collections
 import concurrent.futures
 import sys
-from typing import Iterator, List, Optional, Tuple
+from typing import Iterator, Optional, Tuple
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import decode_utf8, line_batches, read_bytes, sources, split_lines, \

@@ -55,7 +55,7 @@ def read_bytes(source: Source, progress=None) -> bytes:
 
 
 def _read_all(stream, progress) -> bytes:
-    parts = []
+    parts: List[bytes] = []
     while True:
         chunk = stream.read(READ_CHUNK)
         if not chunk:

@@ -110,7 +110,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 def main(argv: Optional[List[str]] = None) -> int:
     for stream in (sys.stdout, sys.stderr):
-        stream.reconfigure(encoding="utf-8")  # type: ignore[attr-defined]
+        stream.reconfigure(encoding="utf-8")  # type: ignore[union-attr]
     parser = build_parser()
     args = parser.parse_args(argv)
     if args.command == "encode" and args.text is not None and args.files:
