@@ -38,7 +38,6 @@ def test_mypy_types_a_program_with_the_stubs(tmp_path):
 
 
 def test_command_line_package_type_checks_against_the_stubs():
-    import tessaron_cli
-    r = mypy("mypy", "--no-incremental", "--ignore-missing-imports",
-             str(pathlib.Path(tessaron_cli.__file__).parent))
+    source = pathlib.Path(__file__).resolve().parents[1] / "src" / "python" / "tessaron_cli"
+    r = mypy("mypy", "--no-incremental", "--ignore-missing-imports", str(source))
     assert r.returncode == 0, r.stdout
