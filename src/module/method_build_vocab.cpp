@@ -1,0 +1,20 @@
+#include "module/borrow.hpp"
+#include "module/call_guard.hpp"
+#include "module/methods.hpp"
+#include "module/results.hpp"
+#include "module/tokenizer_object.hpp"
+#include "tokenizer/basic/build_vocab.hpp"
+
+namespace tessaron::py {
+
+PyObject* method_build_vocab(PyObject* self, PyObject*) {
+    return guarded([&] {
+        {
+            Borrow access(borrow_flag_of(self), Access::Exclusive);
+            basic::build_vocab(state_of(self));
+        }
+        return none().release();
+    });
+}
+
+}  // namespace tessaron::py

@@ -1,0 +1,12 @@
+// The BasicTokenizer methods; each lives in a file of its own name.
+#pragma once
+
+#include "module/py_ref.hpp"
+
+namespace tessaron::py {
+
+PyObject* method_build_vocab(PyObject* self, PyObject* unused);
+PyObject* method_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames);
+
+}  // namespace tessaron::py

@@ -1,0 +1,44 @@
+#include "module/results.hpp"
+
+#include <array>
+
+namespace tessaron::py {
+
+namespace {
+
+// Ints for the common ids, made once and shared by every list: filling a list then costs
+// a reference increment per id instead of an allocation.
+constexpr std::size_t kCachedInts = 1u << 16;
+std::array<PyObject*, kCachedInts> int_cache{};
+
+PyObject* make_int(TokenId id) {
+    if (id < kCachedInts) {
+        PyObject*& slot = int_cache[id];
+        if (slot == nullptr) {
+            slot = PyLong_FromUnsignedLongLong(id);
+            if (slot == nullptr) return nullptr;
+        }
+        Py_INCREF(slot);
+        return slot;
+    }
+    return PyLong_FromUnsignedLongLong(id);
+}
+
+}  // namespace
+
+Ref ids_to_list(std::span<const TokenId> ids) {
+    Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(ids.size())));
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        PyObject* item = make_int(ids[i]);
+        if (item == nullptr) throw_error_set();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+Ref utf8_to_str(std::string_view text) {
+    return Ref::checked(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+}  // namespace tessaron::py

@@ -1,0 +1,20 @@
+// Core results as new Python objects.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "module/py_ref.hpp"
+#include "tokenizer/types.hpp"
+
+namespace tessaron::py {
+
+// A list made at its final length.
+Ref ids_to_list(std::span<const TokenId> ids);
+
+// Text known to be valid UTF-8.
+Ref utf8_to_str(std::string_view text);
+
+inline Ref none() { return Ref::borrow(Py_None); }
+
+}  // namespace tessaron::py

@@ -1,0 +1,72 @@
+#include <new>
+
+#include "module/binder.hpp"
+#include "module/call_guard.hpp"
+#include "module/convert.hpp"
+#include "module/methods.hpp"
+#include "module/tokenizer_object.hpp"
+
+namespace tessaron::py {
+
+namespace {
+
+template <class F>
+PyCFunction as_cfunction(F* function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef methods[] = {
+    {"build_vocab", as_cfunction(method_build_vocab), METH_NOARGS, "build_vocab($self)\n--\n\n"},
+    {"decode", as_cfunction(method_decode), kFastcall, "decode($self, ids)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        BoundArgs bound = bind_tuple(kNewSignature, args, kwargs);
+        const std::uint64_t num_threads = bound[0] ? to_u64(bound[0].get(), "num_threads") : 1;
+        auto* state = new basic::TokenizerState(num_threads);
+        PyObject* self = type->tp_alloc(type, 0);
+        if (self == nullptr) {
+            delete state;
+            throw_error_set();
+        }
+        auto* object = reinterpret_cast<TokenizerObject*>(self);
+        object->state = state;
+        new (&object->borrow_flag) std::atomic<std::uint64_t>(0);
+        return self;
+    });
+}
+
+void tokenizer_dealloc(PyObject* self) {
+    auto* object = reinterpret_cast<TokenizerObject*>(self);
+    delete object->state;
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("BasicTokenizer(num_threads=1)\n--\n\n")},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_dealloc, reinterpret_cast<void*>(tokenizer_dealloc)},
+    {Py_tp_methods, methods},
+    {Py_tp_new, reinterpret_cast<void*>(tokenizer_new)},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "builtins.BasicTokenizer",
+    sizeof(TokenizerObject),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    slots,
+};
+
+}  // namespace
+
+PyObject* make_tokenizer_type() { return PyType_FromSpec(&spec); }
+
+}  // namespace tessaron::py
