@@ -222,8 +222,7 @@ def prepare(args):
     os.makedirs(OUT, exist_ok=True)
     corpus = stdlib_corpus(int(args.size_mb * 1e6), int(args.held_out_mb * 1e6))
     pieces = {"train.txt": corpus.train, "held_out.txt": corpus.held_out,
-              "train_prefix.txt": cut(corpus.train, args.exact_prefix_kb * 1000),
-              "held_out_prefix.txt": cut(corpus.held_out, args.exact_prefix_kb * 1000)}
+              "train_prefix.txt": cut(corpus.train, args.exact_prefix_kb * 1000)}
     for name, text in pieces.items():
         with open(path(name), "w", encoding="utf-8", newline="") as f:
             f.write(text)
@@ -247,6 +246,23 @@ def row(label, result, size, ours=None, note=""):
           f"  {ratio}  {tokens}  {note}")
 
 
+def same_rules(model_name, hf_name):
+    """How many learned rules the two models share, as byte strings: ties may differ."""
+    try:
+        tokens, merges = model_tokens(path(model_name))
+        with open(path(hf_name), encoding="utf-8") as f:
+            hf = json.load(f)["model"]["merges"]
+    except (OSError, KeyError, ValueError):
+        return "rules not compared"
+    back = {c: b for b, c in byte_level_maps().items()}
+    ours = {(tokens[left], tokens[right]) for left, right in merges}
+    theirs = set()
+    for merge in hf:
+        left, right = merge.split(" ") if isinstance(merge, str) else merge
+        theirs.add((bytes(back[c] for c in left), bytes(back[c] for c in right)))
+    return f"{len(ours & theirs)} of {len(ours)} rules the same"
+
+
 def per_byte(result, size):
     if "error" in result:
         return ""
@@ -258,7 +274,7 @@ def parent(args):
     corpus, sizes = prepare(args)
     r = Runner(args)
     train, held = sizes["train.txt"], sizes["held_out.txt"]
-    prefix, held_prefix = sizes["train_prefix.txt"], sizes["held_out_prefix.txt"]
+    prefix = sizes["train_prefix.txt"]
     print(f"corpus: {corpus.describe()}")
     print(f"train {train / 1e6:.2f} MB, held out {held / 1e6:.2f} MB, vocab {args.vocab_size}, "
           f"{args.threads} threads, median of {args.repeat}; peak RSS per process; "
@@ -276,11 +292,13 @@ def parent(args):
     sp = r.run("train-sentencepiece", input="train.txt", save="sp")
     row("sentencepiece BPE", sp, train, ours,
         "not identical: characters not bytes, lines as sentences, own scoring")
-    ours_p = r.run("train-tessaron", input="train_prefix.txt")
+    ours_p = r.run("train-tessaron", input="train_prefix.txt", save="prefix.model")
     row(f"tessaron on the first {prefix // 1000} KB", ours_p, prefix)
-    hf_p = r.run("train-hf", input="train_prefix.txt", variant="whole", repeat=1)
+    hf_p = r.run("train-hf", input="train_prefix.txt", variant="whole", save="prefix.json",
+                 repeat=1)
     row(f"tokenizers, whole text as one word, {prefix // 1000} KB", hf_p, prefix, ours_p,
-        "the same job; quadratic in the text, so only a prefix")
+        f"the same job, {same_rules('prefix.model', 'prefix.json')}; "
+        "cost grows with merges x text, so only a prefix")
 
     print("\nencoding the held-out text with tessaron's model")
     print(header)
@@ -290,13 +308,10 @@ def parent(args):
     same = "identical ids" if hf.get("ids") == ours.get("ids") else "DIFFERENT ids"
     row("tokenizers BPE with tessaron's merges", hf, held, ours,
         f"the same job: {same}; {hf.get('note', '')}")
-    ours_p = r.run("encode-tessaron", model="tessaron.model", input="held_out_prefix.txt")
-    row(f"tessaron on the first {held_prefix // 1000} KB", ours_p, held_prefix)
-    tk = r.run("encode-tiktoken", model="tessaron.model", input="held_out_prefix.txt",
-               variant="whole", repeat=1)
-    same = "identical ids" if tk.get("ids") == ours_p.get("ids") else "DIFFERENT ids"
-    row(f"tiktoken, tessaron's ranks, one piece, {held_prefix // 1000} KB", tk, held_prefix,
-        ours_p, f"{same}; merges by rank of the joined bytes; quadratic in a piece")
+    tk = r.run("encode-tiktoken", model="tessaron.model", input="held_out.txt", variant="whole")
+    same = "identical ids" if tk.get("ids") == ours.get("ids") else "DIFFERENT ids"
+    row("tiktoken, tessaron's ranks, the text as one piece", tk, held, ours,
+        f"the same job: {same}; {tk.get('note', '')}")
     tk = r.run("encode-tiktoken", model="tessaron.model", input="held_out.txt", variant="gpt")
     row("tiktoken, tessaron's ranks, GPT-2 split", tk, held, ours,
         "not identical: pre-split into words, no merge crosses a split")
@@ -319,7 +334,8 @@ def main():
     p.add_argument("--threads", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--exact-prefix-kb", type=int, default=64,
-                   help="text for the peers whose identical job is quadratic (default 64)")
+                   help="training text for the peer whose identical job is quadratic "
+                        "(default 64)")
     p.add_argument("--timeout", type=float, default=900, help="per run, seconds")
     p.add_argument("--child", dest="job", choices=sorted(JOBS), help=argparse.SUPPRESS)
     for name in ("input", "model", "save", "variant"):

@@ -29,7 +29,7 @@ def stdlib_files(root: str) -> List[str]:
     return found
 
 
-def stdlib_corpus(train_bytes: int, held_out_bytes: int) -> Corpus:
+def stdlib_corpus(train_bytes: float, held_out_bytes: float) -> Corpus:
     """About `train_bytes` of training text and `held_out_bytes` of held-out text, the same
     on every run with the same interpreter. Files that are not UTF-8 are skipped."""
     root = sysconfig.get_paths()["stdlib"]

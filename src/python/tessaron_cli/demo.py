@@ -13,7 +13,7 @@ EXAMPLE = "def tokenize(text: str) -> list[int]:"
 
 def run(args) -> int:
     started = time.perf_counter()
-    corpus = stdlib_corpus(int(args.size_mb * 1e6), int(args.held_out_mb * 1e6))
+    corpus = stdlib_corpus(args.size_mb * 1e6, args.held_out_mb * 1e6)
     train_size = len(corpus.train.encode("utf-8"))
     held_size = len(corpus.held_out.encode("utf-8"))
     print(f"corpus:      {corpus.describe()}")

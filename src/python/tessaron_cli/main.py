@@ -7,6 +7,7 @@ from typing import List, Optional
 from tessaron_cli.errors import EXIT_FAILURE, EXIT_USAGE, CliError
 
 MAX_U64 = 2**64 - 1
+ALL = float("inf")
 
 
 class Parser(argparse.ArgumentParser):
@@ -97,12 +98,13 @@ def build_parser() -> argparse.ArgumentParser:
                     "compression on held-out files.")
     demo.add_argument("--out", default="out", metavar="DIR",
                       help="where to save stdlib.model and stdlib.vocab (default out)")
-    demo.add_argument("--size-mb", type=float, default=8.0, metavar="MB",
-                      help="training text, in MB (default 8)")
-    demo.add_argument("--held-out-mb", type=float, default=1.0, metavar="MB",
-                      help="held-out text, in MB (default 1)")
-    demo.add_argument("-v", "--vocab-size", type=bounded_int(256), default=8192, metavar="N",
-                      help="tokens wanted (default 8192)")
+    demo.add_argument("--size-mb", type=float, default=ALL, metavar="MB",
+                      help="at most this much training text, in MB (default: all of it)")
+    demo.add_argument("--held-out-mb", type=float, default=ALL, metavar="MB",
+                      help="at most this much held-out text, in MB (default: all of it; "
+                           "every tenth file is held out)")
+    demo.add_argument("-v", "--vocab-size", type=bounded_int(256), default=16384,
+                      metavar="N", help="tokens wanted (default 16384)")
     demo.add_argument("-t", "--threads", type=bounded_int(1, 65535), default=default_threads(),
                       metavar="T", help="pair-counting threads (default: the usable CPUs)")
     return parser
