@@ -23,6 +23,8 @@ public:
     void note(Side side, std::uint32_t other, std::uint32_t position) {
         notes_.push_back((((std::uint64_t{side} << 31) | other) << 32) | position);
     }
+    // Takes back the latest note, which a later merge of the step has undone.
+    void retract_last() { notes_.pop_back(); }
 
     // visit(side, other, positions) once per noted pair; ids_in_use bounds `other`.
     template <class Visit>

@@ -182,8 +182,12 @@ private:
             if (p > 0) {
                 const std::uint32_t h = seq_.prev(p);
                 const std::uint32_t before = seq_.at(h);
-                // A neighbour merged earlier in this step is already a noted pair.
-                if (before != id) drop_one(before, record.left);
+                if (before == id) {
+                    // The previous occurrence ends here: its note (id, left) is undone.
+                    formed_.retract_last();
+                } else {
+                    drop_one(before, record.left);
+                }
                 formed_.note(FormedPairs::kIdRight, before, h);
             }
             if (end < n) {
@@ -196,33 +200,36 @@ private:
         records_[chosen].count = 0;
     }
 
-    // Every occurrence of a pair with the new id was noted in this step, so the notes that
-    // still hold give each such pair's exact count and positions.
+    // Every occurrence of a pair with the new id was noted in this step, and every note
+    // still holds, so a group's size is its pair's count.
     void index_formed_pairs(std::uint32_t id) {
-        if (arena_.capacity() - arena_.size() < formed_.size()) compact();
+        make_room(formed_.size());
         formed_.for_each_group(id + 1, [&](FormedPairs::Side side, std::uint32_t other,
                                            std::span<const std::uint32_t> positions) {
+            const auto count = static_cast<std::uint32_t>(positions.size());
+            if (count < threshold_) return;
             const std::uint32_t left = side == FormedPairs::kIdLeft ? id : other;
             const std::uint32_t right = side == FormedPairs::kIdLeft ? other : id;
-            const auto offset = static_cast<std::uint32_t>(arena_.size());
-            for (std::uint32_t p : positions) {
-                if (seq_.holds(p, left, right)) arena_.push_back(p);
-            }
-            const auto count = static_cast<std::uint32_t>(arena_.size() - offset);
-            if (count < threshold_) {
-                arena_.resize(offset);
-                return;
-            }
             const auto index = static_cast<std::uint32_t>(records_.size());
-            records_.push_back({left, right, offset, count});
+            records_.push_back({left, right, static_cast<std::uint32_t>(arena_.size()), count});
+            arena_.insert(arena_.end(), positions.begin(), positions.end());
             table_.insert(pair_key(left, right), index);
             queue_.push(count, left, right);
         });
     }
 
-    // Rewrites the arena in place with only the live positions of live pairs; every
-    // segment moves towards the front.
-    void compact() {
+    // Live positions never exceed the arena's capacity, so dropping the lists of spent
+    // pairs, and failing that the stale positions of live ones, always makes room.
+    void make_room(std::size_t wanted) {
+        if (arena_.capacity() - arena_.size() >= wanted) return;
+        compact(false);
+        if (arena_.capacity() - arena_.size() >= wanted) return;
+        compact(true);
+    }
+
+    // Rewrites the arena in place, keeping the lists of live pairs (with check_positions,
+    // only the positions where the pair still stands); every list moves towards the front.
+    void compact(bool check_positions) {
         std::uint32_t write = 0;
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
             const std::uint32_t read = records_[i].offset;
@@ -230,6 +237,12 @@ private:
             Record& record = records_[i];
             record.offset = write;
             if (record.count == 0) continue;
+            if (!check_positions) {
+                std::copy(arena_.begin() + read, arena_.begin() + read_end,
+                          arena_.begin() + write);
+                write += read_end - read;
+                continue;
+            }
             for (std::uint32_t r = read; r < read_end; ++r) {
                 if (r + kLookahead < read_end) seq_.prefetch(arena_[r + kLookahead]);
                 const std::uint32_t p = arena_[r];
