@@ -229,3 +229,31 @@ def test_forked_child_can_train_with_the_pool():
         print(os.waitstatus_to_exitcode(status))
     """
     assert run_python(code, {"RAYON_NUM_THREADS": "2"}, timeout=60) == "0"
+
+
+def test_pool_that_cannot_start_fails_every_chunked_count():
+    # Under a small address-space limit the workers' stacks cannot all be mapped.
+    code = """
+        import resource
+        from tessaron import BasicTokenizer
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        tok = BasicTokenizer(2)
+        messages = []
+        for _ in range(2):
+            try:
+                tok.train("hello world", 300)
+            except BaseException as failure:
+                messages.append(str(failure))
+        prefix = "The global thread pool has not been initialized.: "
+        print(len(messages), all(m.startswith(prefix) and len(m) > len(prefix)
+                                 for m in messages))
+        # The failed call left the byte tokens and no rules; one thread still trains.
+        print(tok.decode([104, 105]), end=" ")
+        try:
+            tok.decode([256])
+        except OSError:
+            print("no-rules")
+        BasicTokenizer(1).train("hello world", 300)
+    """
+    out = run_python(code, {"RAYON_NUM_THREADS": "65535"})
+    assert out.splitlines() == ["2 True", "hi no-rules"]

@@ -23,8 +23,17 @@ BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint6
         const std::size_t begin = k * chunk_size;
         // The pair spanning into the next chunk belongs to this one.
         const std::size_t end = std::min(begin + chunk_size + 1, len);
-        auto local = std::make_unique<std::uint64_t[]>(kBytePairs);
         const std::uint8_t* data = ids.data();
+        if (end - begin < kBytePairs / 4) {
+            // A short chunk adds its few pairs directly: a private table would cost more
+            // to clear and fold in than the chunk has pairs.
+            std::lock_guard<std::mutex> guard(shared_lock);
+            for (std::size_t p = begin; p + 1 < end; ++p) {
+                ++shared[(static_cast<std::size_t>(data[p]) << 8) | data[p + 1]];
+            }
+            return;
+        }
+        auto local = std::make_unique<std::uint64_t[]>(kBytePairs);
         for (std::size_t p = begin; p + 1 < end; ++p) {
             ++local[(static_cast<std::size_t>(data[p]) << 8) | data[p + 1]];
         }
