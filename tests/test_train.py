@@ -62,6 +62,19 @@ def test_merges_match_the_naive_reference_for_every_thread_count(kind, seed):
         assert learned_tokens(tok) == expected, num_threads
 
 
+def test_chunked_first_count_for_every_chunk_size():
+    # Chunk sizes down to one id, with and without a shorter last chunk.
+    rng = random.Random(7)
+    for length in range(2, 14):
+        for _ in range(3):
+            text = "".join(rng.choice("abcab") for _ in range(length))
+            expected = expected_tokens(text, 300)
+            for num_threads in range(2, length + 1):
+                tok = BasicTokenizer(num_threads)
+                tok.train(text, 300)
+                assert learned_tokens(tok) == expected, (text, num_threads)
+
+
 @pytest.mark.parametrize(
     "text, vocab_size, tokens",
     [
@@ -231,6 +244,8 @@ def test_forked_child_can_train_with_the_pool():
     assert run_python(code, {"RAYON_NUM_THREADS": "2"}, timeout=60) == "0"
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's own memory does not fit the address-space limit")
 def test_pool_that_cannot_start_fails_every_chunked_count():
     # Under a small address-space limit the workers' stacks cannot all be mapped.
     code = """
