@@ -30,19 +30,17 @@ public:
     template <class Visit>
     void for_each_group(std::uint32_t ids_in_use, Visit&& visit) {
         if (ids_in_use <= kDenseIds) {
-            group_by_table(ids_in_use);
-        } else {
-            std::sort(notes_.begin(), notes_.end());
-            grouped_.swap(notes_);
+            group_by_table(ids_in_use, visit);
+            return;
         }
+        std::sort(notes_.begin(), notes_.end());
         std::size_t begin = 0;
-        while (begin < grouped_.size()) {
-            const std::uint64_t tag = grouped_[begin] >> 32;
-            std::size_t end = begin + 1;
-            while (end < grouped_.size() && (grouped_[end] >> 32) == tag) ++end;
+        while (begin < notes_.size()) {
+            const std::uint64_t tag = notes_[begin] >> 32;
             positions_.clear();
-            for (std::size_t i = begin; i < end; ++i) {
-                positions_.push_back(static_cast<std::uint32_t>(grouped_[i]));
+            std::size_t end = begin;
+            for (; end < notes_.size() && (notes_[end] >> 32) == tag; ++end) {
+                positions_.push_back(static_cast<std::uint32_t>(notes_[end]));
             }
             visit(static_cast<Side>(tag >> 31), static_cast<std::uint32_t>(tag & kOtherMask),
                   std::span<const std::uint32_t>(positions_));
@@ -55,13 +53,16 @@ private:
     static constexpr std::uint32_t kDenseIds = 1u << 22;
     static constexpr std::uint64_t kOtherMask = (std::uint64_t{1} << 31) - 1;
 
+    // Slot 2 * other + side.
     static std::size_t slot_of(std::uint64_t note) {
         const std::uint64_t tag = note >> 32;
         return ((tag & kOtherMask) << 1) | (tag >> 31);
     }
 
-    // A stable counting sort keyed by pair: the groups come out in first-noted order.
-    void group_by_table(std::uint32_t ids_in_use) {
+    // A stable counting sort of the positions keyed by pair; the groups come out in
+    // first-noted order.
+    template <class Visit>
+    void group_by_table(std::uint32_t ids_in_use, Visit& visit) {
         if (counts_.size() < std::size_t{ids_in_use} * 2) counts_.resize(std::size_t{ids_in_use} * 2);
         touched_.clear();
         for (std::uint64_t note : notes_) {
@@ -73,13 +74,22 @@ private:
             counts_[slot] = offset;
             offset += count;
         }
-        grouped_.resize(notes_.size());
-        for (std::uint64_t note : notes_) grouped_[counts_[slot_of(note)]++] = note;
-        for (std::size_t slot : touched_) counts_[slot] = 0;
+        positions_.resize(notes_.size());
+        for (std::uint64_t note : notes_) {
+            positions_[counts_[slot_of(note)]++] = static_cast<std::uint32_t>(note);
+        }
+        // Each slot now holds the end of its group, which is where the next group begins.
+        std::uint32_t begin = 0;
+        for (std::size_t slot : touched_) {
+            const std::uint32_t end = counts_[slot];
+            counts_[slot] = 0;
+            visit(static_cast<Side>(slot & 1), static_cast<std::uint32_t>(slot >> 1),
+                  std::span<const std::uint32_t>(positions_.data() + begin, end - begin));
+            begin = end;
+        }
     }
 
     std::vector<std::uint64_t> notes_;
-    std::vector<std::uint64_t> grouped_;
     std::vector<std::uint32_t> positions_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::size_t> touched_;

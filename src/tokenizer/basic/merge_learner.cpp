@@ -1,5 +1,7 @@
 #include "tokenizer/basic/merge_learner.hpp"
 
+#include <algorithm>
+
 #include "parallel/count_pairs_chunked.hpp"
 #include "tokenizer/basic/formed_pairs.hpp"
 #include "tokenizer/basic/pair_queue.hpp"
@@ -69,7 +71,8 @@ public:
 private:
     static constexpr std::uint32_t kMissing = ~std::uint32_t{0};
     // Pairs that a merge forms fewer times than this get no record until the best count
-    // falls below it: most formed pairs are rare, and their records would dominate memory.
+    // falls below it, and then the threshold halves: most formed pairs are rare, and their
+    // records would dominate memory.
     static constexpr std::uint32_t kFirstThreshold = 4;
     // How far ahead list walks prefetch the sequence.
     static constexpr std::uint32_t kLookahead = 16;
@@ -107,35 +110,54 @@ private:
         }
     }
 
-    // Indexes every pair of the current sequence, however rare.
-    void index_all_pairs() {
-        threshold_ = 1;
+    // Indexes every pair of the current sequence that occurs at least `threshold` times
+    // (every byte pair, as ever).
+    void reindex(std::uint32_t threshold) {
+        threshold_ = threshold;
         records_.resize(kBytePairs);
         for (Record& record : records_) record.count = 0;
         table_.clear();
         queue_.clear();
         const std::uint32_t n = seq_.size();
-        for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
-            std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
-            if (index == kMissing) {
-                index = static_cast<std::uint32_t>(records_.size());
-                records_.push_back({seq_.at(p), seq_.at(q), 0, 0});
-                table_.insert(pair_key(seq_.at(p), seq_.at(q)), index);
+        {
+            // Counting sorted keys takes 8 bytes per pair, far less than a record for every
+            // distinct pair when most of them are rare.
+            std::vector<std::uint64_t> keys;
+            for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+                keys.push_back(pair_key(seq_.at(p), seq_.at(q)));
             }
-            ++records_[index].count;
+            std::sort(keys.begin(), keys.end());
+            for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
+                while (end < keys.size() && keys[end] == keys[begin]) ++end;
+                const auto count = static_cast<std::uint32_t>(end - begin);
+                const auto left = static_cast<std::uint32_t>(keys[begin] >> 32);
+                const auto right = static_cast<std::uint32_t>(keys[begin]);
+                if ((left | right) < 256) {
+                    records_[(left << 8) | right].count = count;
+                } else if (count >= threshold) {
+                    table_.insert(keys[begin], static_cast<std::uint32_t>(records_.size()));
+                    records_.push_back({left, right, 0, count});
+                }
+            }
         }
-        std::vector<std::uint32_t> cursor(records_.size());
         std::uint32_t offset = 0;
-        for (std::size_t i = 0; i < records_.size(); ++i) {
-            Record& record = records_[i];
-            record.offset = cursor[i] = offset;
+        std::size_t live = 0;
+        for (Record& record : records_) {
+            record.offset = offset;
             offset += record.count;
+            live += record.count > 0;
+        }
+        queue_.reserve(live);
+        for (const Record& record : records_) {
             if (record.count > 0) queue_.push(record.count, record.left, record.right);
         }
         arena_.resize(offset);
+        // Offsets serve as cursors while the positions go in, then are set back.
         for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
-            arena_[cursor[find_record(seq_.at(p), seq_.at(q))]++] = p;
+            const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
+            if (index != kMissing) arena_[records_[index].offset++] = p;
         }
+        for (Record& record : records_) record.offset -= record.count;
     }
 
     // The record with the highest count, smallest pair first among equals; kMissing when
@@ -152,7 +174,7 @@ private:
             }
             // Pairs without a record occur fewer than threshold_ times.
             if (threshold_ == 1 || (!queue_.empty() && queue_.top().count >= threshold_)) break;
-            index_all_pairs();
+            reindex(threshold_ / 2);
         }
         if (queue_.empty()) return kMissing;
         const PairQueue::Entry top = queue_.top();

@@ -28,6 +28,7 @@ public:
         heap_.pop_back();
     }
     void clear() { heap_.clear(); }
+    void reserve(std::size_t n) { heap_.reserve(n); }
 
 private:
     static bool below(const Entry& a, const Entry& b) {
