@@ -8,6 +8,7 @@ import textwrap
 
 import pytest
 
+from reference.model_file import read_model
 from reference.train import train as reference_train
 from reference.vocab import render_token
 from tessaron import BasicTokenizer
@@ -21,6 +22,12 @@ def learned_tokens(tok):
             tokens.append(tok.decode([256 + len(tokens)]))
         except OSError:
             return tokens
+
+
+def saved_model(tok, tmp_path):
+    path = tmp_path / "trained.model"
+    tok.save_model(str(path))
+    return read_model(path.read_bytes())
 
 
 def expected_tokens(text, vocab_size):
@@ -51,15 +58,17 @@ CASES = [(kind, seed) for kind in KINDS for seed in range(3)]
 
 
 @pytest.mark.parametrize("kind, seed", CASES)
-def test_merges_match_the_naive_reference_for_every_thread_count(kind, seed):
+def test_merges_match_the_naive_reference_for_every_thread_count(kind, seed, tmp_path):
     rng = random.Random(f"{kind}-{seed}")
     text = make_text(kind, rng)
     vocab_size = 256 + rng.randint(1, 600)
-    expected = expected_tokens(text, vocab_size)
+    merges, vocab = reference_train(text, vocab_size)
     for num_threads in range(9):
         tok = BasicTokenizer(num_threads)
         assert tok.train(text, vocab_size) is None
-        assert learned_tokens(tok) == expected, num_threads
+        assert list(saved_model(tok, tmp_path).merges) == merges, num_threads
+    # The learned tokens decode to their bytes' display text.
+    assert learned_tokens(tok) == [render_token(vocab[256 + i]) for i in range(len(merges))]
 
 
 def test_chunked_first_count_for_every_chunk_size():
@@ -126,13 +135,28 @@ def test_vocab_size_256_gives_the_byte_tokens(num_threads):
     assert learned_tokens(tok) == []
 
 
-def test_training_again_starts_from_an_empty_model():
+def test_training_again_starts_from_an_empty_model(tmp_path):
     fresh = BasicTokenizer()
     fresh.train("the cat sat", 270)
     tok = BasicTokenizer()
     tok.train("zzzz yyyy xxxx wwww " * 50, 300)
     tok.train("the cat sat", 270)
+    assert saved_model(tok, tmp_path).merges == saved_model(fresh, tmp_path).merges
     assert learned_tokens(tok) == learned_tokens(fresh)
+
+
+def test_training_a_loaded_model_keeps_only_its_pattern(tmp_path):
+    path = tmp_path / "old.model"
+    path.write_bytes(b"tessaron v1\n\\w+\n1\n<s> 300\n104 105\n256 33\n")
+    tok = BasicTokenizer()
+    tok.load(str(path))
+    tok.train("abab", 257)
+    model = saved_model(tok, tmp_path)
+    assert model.pattern == "\\w+"
+    assert model.special_tokens == {}
+    assert list(model.merges) == [(97, 98)]
+    with pytest.raises(OSError):
+        tok.decode([300])
 
 
 def test_argument_errors():
