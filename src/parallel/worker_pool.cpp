@@ -79,6 +79,7 @@ void WorkerPool::stop_and_join() {
 
 void WorkerPool::run(std::size_t count, const Body& body) {
     if (count == 0) return;
+    std::lock_guard<std::mutex> one_run(run_lock_);
     std::unique_lock<std::mutex> lock(mutex_);
     body_ = &body;
     count_ = count;

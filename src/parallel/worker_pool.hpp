@@ -40,6 +40,7 @@ private:
     void work();
     void stop_and_join();
 
+    std::mutex run_lock_;  // one run at a time, whoever submits
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
