@@ -244,8 +244,11 @@ def row(label, result, size, ours=None, note=""):
         print(f"  {label:<46} failed: {result['error']}")
         return
     s = result["seconds"]
-    ratio = f"{result['seconds'] / ours['seconds']:7.1f}x" if ours and "error" not in ours \
-        else "      -"
+    if ours and "error" not in ours:
+        ratio = (f"{result['seconds'] / ours['seconds']:7.1f}x"
+                 f" {result['peak_mb'] / ours['peak_mb']:7.1f}x")
+    else:
+        ratio = f"{'-':>8} {'-':>8}"
     tokens = f"{size / result['tokens']:5.2f} B/tok" if result.get("tokens") else " " * 11
     print(f"  {label:<46} {s:8.3f} s {size / s / 1e6:8.2f} MB/s {result['peak_mb']:8.0f} MB"
           f"  {ratio}  {tokens}  {note}")
@@ -283,8 +286,9 @@ def parent(args):
     print(f"corpus: {corpus.describe()}")
     print(f"train {train / 1e6:.2f} MB, held out {held / 1e6:.2f} MB, vocab {args.vocab_size}, "
           f"{args.threads} threads, median of {args.repeat}; peak RSS per process; "
-          "ratio = peer time / tessaron time (above 1: tessaron is faster)")
-    header = (f"  {'':<46} {'time':>10} {'rate':>13} {'peak RSS':>11}  {'ratio':>7}"
+          "time x, RSS x = the peer's over tessaron's (above 1: tessaron is faster, smaller)")
+    header = (f"  {'':<46} {'time':>10} {'rate':>13} {'peak RSS':>11}  {'time x':>8}"
+              f" {'RSS x':>8}"
               f"  {'bytes/token':>11}")
 
     print("\ntraining")
