@@ -338,7 +338,7 @@ def parent(args):
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--size-mb", type=float, default=4.0, help="training text (default 4)")
-    p.add_argument("--held-out-mb", type=float, default=1.0, help="held-out text (default 1)")
+    p.add_argument("--held-out-mb", type=float, default=3.0, help="held-out text (default 3)")
     p.add_argument("--vocab-size", type=int, default=8192)
     p.add_argument("--threads", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
