@@ -19,6 +19,7 @@ constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef methods[] = {
     {"build_vocab", as_cfunction(method_build_vocab), METH_NOARGS, "build_vocab($self)\n--\n\n"},
+    {"encode", as_cfunction(method_encode), kFastcall, "encode($self, text)\n--\n\n"},
     {"decode", as_cfunction(method_decode), kFastcall, "decode($self, ids)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

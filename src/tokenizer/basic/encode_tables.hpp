@@ -43,14 +43,12 @@ public:
     // kNoRank when no rule joins the two tokens.
     std::uint32_t rank(std::uint32_t left, std::uint32_t right) const {
         if ((left | right) < 256) return byte_rank_[(left << 8) | right];
-        if (((part_flags_[left] & kLeftPart) == 0) || ((part_flags_[right] & kRightPart) == 0)) {
-            return kNoRank;
-        }
         const std::uint64_t key = (std::uint64_t{left} << 32) | right;
+        // Empty slots hold kNoRank, so the usual first probe ends without a branch on its key.
         for (std::uint64_t i = slot_of(key);; i = (i + 1) & mask_) {
             const Slot& slot = slots_[i];
-            if (slot.key == key) return slot.rank;
-            if (slot.key == kEmptyKey) return kNoRank;
+            const std::uint32_t found = slot.key == key ? slot.rank : kNoRank;
+            if (slot.key == key || slot.key == kEmptyKey) return found;
         }
     }
 

@@ -79,7 +79,7 @@ public:
 private:
     static constexpr std::uint32_t kNoRank = EncodeTables::kNoRank;
     static constexpr std::uint32_t kDead = 0xFFFFFFFF;
-    static constexpr std::uint32_t kBlock = 8;
+    static constexpr std::uint32_t kBlock = 8;  // block_min reads exactly eight
     static constexpr std::uint64_t kNoKey = ~std::uint64_t{0};
 
     std::uint32_t made_by(std::uint32_t rank) const {
@@ -123,17 +123,23 @@ private:
     std::uint64_t block_min(std::uint32_t b) const {
         const std::uint32_t base = b * kBlock;
         const std::uint32_t* rank = rank_.data() + base;
-        std::uint64_t best = kNoKey;
-        for (std::uint32_t i = 0; i < kBlock; ++i) {
-            best = std::min(best, (std::uint64_t{rank[i]} << 32) | (base + i));
-        }
-        return best;
+        auto key = [&](std::uint32_t i) { return (std::uint64_t{rank[i]} << 32) | (base + i); };
+        // Pairwise, to keep the dependency chain short.
+        const std::uint64_t a = std::min(std::min(key(0), key(1)), std::min(key(2), key(3)));
+        const std::uint64_t c = std::min(std::min(key(4), key(5)), std::min(key(6), key(7)));
+        return std::min(a, c);
     }
 
+    // Climbs only while the minimum below a node changes.
     void refresh(std::uint32_t b) {
         std::uint32_t i = leaves_ + b;
-        tree_[i] = block_min(b);
-        for (i >>= 1; i >= 1; i >>= 1) tree_[i] = std::min(tree_[2 * i], tree_[2 * i + 1]);
+        std::uint64_t value = block_min(b);
+        while (tree_[i] != value) {
+            tree_[i] = value;
+            if (i == 1) break;
+            value = std::min(value, tree_[i ^ 1]);
+            i >>= 1;
+        }
     }
 
     // The end of a round: pairs made during it get their ranks.
