@@ -7,19 +7,18 @@ namespace tessaron::basic {
 
 namespace {
 
-// Cuts the text wherever no token can span two neighbouring bytes; the pieces encode on their
-// own, each in the first-level cache.
-template <bool Rounds>
-void encode_segments(const EncodeTables& tables, const unsigned char* bytes, std::size_t n,
-                     std::vector<TokenId>& out) {
-    SegmentMerger<Rounds> merger(tables);
+// Cuts the text wherever no token can span two neighbouring bytes; the segments encode on
+// their own.
+template <class SegmentEncoder>
+void encode_segments(const EncodeTables& tables, SegmentEncoder& encoder,
+                     const unsigned char* bytes, std::size_t n, std::vector<std::uint32_t>& out) {
     auto emit = [&](std::size_t begin, std::size_t end) {
         if (end - begin == 1) {
             out.push_back(bytes[begin]);
             return;
         }
         check(end - begin < 0xFFFFFFF0u, "a stretch of text too long to encode");
-        merger.encode(bytes + begin, static_cast<std::uint32_t>(end - begin), out);
+        encoder.encode(bytes + begin, static_cast<std::uint32_t>(end - begin), out);
     };
     std::size_t begin = 0;
     for (std::size_t i = 0; i + 1 < n; ++i) {
@@ -37,18 +36,20 @@ std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) 
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     const EncodeTables& tables = state.encode_tables;
-    std::vector<TokenId> out;
-    if (n < 2 || !tables.has_rules()) {
-        out.assign(bytes, bytes + n);
-        return out;
-    }
-    out.reserve(n / 4 + 16);
+    if (n < 2 || !tables.has_rules()) return std::vector<TokenId>(bytes, bytes + n);
+
+    std::vector<std::uint32_t> tokens;
+    tokens.reserve(n / 3 + 16);
     if (tables.ordered()) {
-        encode_segments<false>(tables, bytes, n, out);
+        SegmentMerger<false> merger(tables);
+        encode_segments(tables, merger, bytes, n, tokens);
     } else {
-        encode_segments<true>(tables, bytes, n, out);
+        SegmentMerger<true> merger(tables);
+        encode_segments(tables, merger, bytes, n, tokens);
     }
-    return out;
+    std::vector<TokenId> ids(tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) ids[i] = tables.id_of(tokens[i]);
+    return ids;
 }
 
 }  // namespace tessaron::basic

@@ -121,7 +121,6 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
 
     // Rule lookup: a dense table for byte pairs, open addressing for the rest.
     std::fill(byte_rank_.begin(), byte_rank_.end(), kNoRank);
-    part_flags_.assign(token_id_.size(), 0);
     std::size_t wide = 0;
     for (std::size_t r = 0; r < rules.size(); ++r) {
         if ((left[r] | right[r]) >= 256) ++wide;
@@ -131,8 +130,6 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
     shift_ = static_cast<unsigned>(64 - std::countr_zero(capacity));
     slots_.assign(capacity, Slot{kEmptyKey, kNoRank});
     for (std::uint32_t r = 0; r < rules.size(); ++r) {
-        part_flags_[left[r]] |= kLeftPart;
-        part_flags_[right[r]] |= kRightPart;
         if ((left[r] | right[r]) < 256) {
             byte_rank_[(left[r] << 8) | right[r]] = r;
             continue;

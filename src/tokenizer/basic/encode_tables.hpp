@@ -57,8 +57,6 @@ public:
 
 private:
     static constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
-    static constexpr std::uint8_t kLeftPart = 1;
-    static constexpr std::uint8_t kRightPart = 2;
 
     struct Slot {
         std::uint64_t key;
@@ -75,7 +73,6 @@ private:
     std::vector<Slot> slots_;  // pairs with a part above 255, open addressing
     std::uint64_t mask_ = 0;
     unsigned shift_ = 63;
-    std::vector<std::uint8_t> part_flags_;    // per token: kLeftPart | kRightPart
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
     std::vector<TokenId> token_id_;          // per token: its id in the model
 };

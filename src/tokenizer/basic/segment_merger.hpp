@@ -27,8 +27,8 @@ class SegmentMerger {
 public:
     explicit SegmentMerger(const EncodeTables& tables) : tables_(tables) {}
 
-    // Appends the ids of bytes[0..n) to `out`; n >= 2 and n < 2**32 - 16.
-    void encode(const unsigned char* bytes, std::uint32_t n, std::vector<TokenId>& out) {
+    // Appends the tokens (EncodeTables numbering) of bytes[0..n) to `out`; 2 <= n < 2**32 - 16.
+    void encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out) {
         start(bytes, n);
         std::uint32_t* tok = tok_.data();
         std::uint32_t* rank = rank_.data();
@@ -73,7 +73,7 @@ public:
             if (bk != bj) refresh(bk);
             if (has_left && p / kBlock != bj) refresh(p / kBlock);
         }
-        for (std::uint32_t i = 0; i < n; i = next[i]) out.push_back(tables_.id_of(tok[i]));
+        for (std::uint32_t i = 0; i < n; i = next[i]) out.push_back(tok[i]);
     }
 
 private:
