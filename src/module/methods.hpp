@@ -10,5 +10,13 @@ PyObject* method_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);
 PyObject* method_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);
+PyObject* method_save_model(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
+PyObject* method_save_vocab(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
+PyObject* method_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames);
+PyObject* method_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames);
 
 }  // namespace tessaron::py

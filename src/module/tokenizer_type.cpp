@@ -19,8 +19,15 @@ constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef methods[] = {
     {"build_vocab", as_cfunction(method_build_vocab), METH_NOARGS, "build_vocab($self)\n--\n\n"},
+    {"save_model", as_cfunction(method_save_model), kFastcall,
+     "save_model($self, file_path)\n--\n\n"},
+    {"save_vocab", as_cfunction(method_save_vocab), kFastcall,
+     "save_vocab($self, vocab_file_path)\n--\n\n"},
     {"encode", as_cfunction(method_encode), kFastcall, "encode($self, text)\n--\n\n"},
     {"decode", as_cfunction(method_decode), kFastcall, "decode($self, ids)\n--\n\n"},
+    {"load", as_cfunction(method_load), kFastcall, "load($self, model_file_path)\n--\n\n"},
+    {"save", as_cfunction(method_save), kFastcall,
+     "save($self, model_file_path, vocab_file_path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,14 @@
+// Decimal unsigned 64-bit numbers of the model file: an optional single '+', then ASCII
+// digits (leading zeros allowed). Errors carry the messages users see.
+#pragma once
+
+#include <string_view>
+
+#include "tokenizer/io_error.hpp"
+#include "tokenizer/types.hpp"
+
+namespace tessaron::persist {
+
+IoStatus parse_number(std::string_view text, TokenId& value);
+
+}  // namespace tessaron::persist

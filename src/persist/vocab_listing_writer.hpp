@@ -1,0 +1,14 @@
+// Writes the human-readable listing: one line per vocabulary entry, by ascending id,
+// showing the two parts of every merged token.
+#pragma once
+
+#include <string>
+
+#include "tokenizer/basic/state.hpp"
+#include "tokenizer/io_error.hpp"
+
+namespace tessaron::persist {
+
+IoStatus write_vocab_listing(const basic::TokenizerState& state, const std::string& path);
+
+}  // namespace tessaron::persist
