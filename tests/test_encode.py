@@ -182,3 +182,40 @@ def test_long_runs_match_reference(model_dir, text):
              (259, 97), (262, 98)]
     tokenizer = loaded(model_dir / "runs.model", pairs)
     assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
+
+
+def training_text():
+    # Prose every Python install carries, plus Cyrillic, Han and a run, so that trained rules
+    # span spaces, multi-byte characters and repeats.
+    import pydoc_data.topics
+
+    topics = pydoc_data.topics.topics
+    prose = "\n".join(topics[key] for key in sorted(topics))[:30_000]
+    return prose + " Съешь же ещё этих мягких французских булок. 我们的文字不是拉丁字母。" * 20 + "a" * 300
+
+
+@pytest.fixture(scope="module")
+def corpus():
+    return training_text()
+
+
+def rules_of(tokenizer, path):
+    tokenizer.save_model(str(path))
+    lines = path.read_text(encoding="utf-8").split("\n")
+    specials = int(lines[2])
+    return merges_from_lines(tuple(map(int, line.split())) for line in lines[3 + specials:] if line)
+
+
+@pytest.mark.parametrize("vocab_size", [257, 320, 700])
+def test_trained_models_match_reference(model_dir, corpus, vocab_size):
+    tokenizer = tessaron.BasicTokenizer()
+    tokenizer.train(corpus, vocab_size)
+    merges = rules_of(tokenizer, model_dir / "trained.model")
+    assert len(merges) == vocab_size - 256
+    rng = random.Random(vocab_size)
+    texts = ["", "a", "a" * 777, corpus[:1500], corpus[-900:], "Съешь же ещё 我们的 " * 9]
+    for _ in range(4):
+        start = rng.randrange(len(corpus))
+        texts.append(corpus[start:start + rng.randint(1, 1200)])
+    for text in texts:
+        assert tokenizer.encode(text) == reference_encode(merges, text.encode())
