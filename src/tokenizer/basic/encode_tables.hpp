@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tokenizer/basic/token_trie.hpp"
 #include "tokenizer/ordered_map.hpp"
 #include "tokenizer/types.hpp"
 
@@ -52,6 +53,9 @@ public:
         }
     }
 
+    // Empty unless the model is ordered and its tokens are of modest length.
+    const TokenTrie& trie() const { return trie_; }
+
     std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
     TokenId id_of(std::uint32_t token) const { return token_id_[token]; }
 
@@ -75,6 +79,7 @@ private:
     unsigned shift_ = 63;
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
     std::vector<TokenId> token_id_;          // per token: its id in the model
+    TokenTrie trie_;
 };
 
 }  // namespace tessaron::basic
