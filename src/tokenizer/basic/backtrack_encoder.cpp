@@ -10,11 +10,14 @@ namespace tessaron::basic {
 namespace {
 
 constexpr std::uint64_t kNever = ~std::uint64_t{0};
+// Tokens stay below 2**31, so the top bit of a remembered pair is free for the answer.
+constexpr std::uint64_t kJoins = std::uint64_t{1} << 63;
 
 }  // namespace
 
 BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables)
-    : tables_(tables), trie_(tables.trie()), merger_(tables) {}
+    : tables_(tables), trie_(tables.trie()), merger_(tables),
+      remembered_(std::size_t{1} << 15, ~std::uint64_t{0}) {}
 
 void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                               std::vector<std::uint32_t>& out) {
@@ -34,7 +37,7 @@ void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         }
         if (token != TokenTrie::kNone) {
             const std::uint32_t end = at + trie_.length(token);
-            if (!dead_[end] && (out.size() == base || joins(out.back(), token, steps))) {
+            if (!dead_[end] && (out.size() == base || joins_remembered(out.back(), token, steps))) {
                 out.push_back(token);
                 at = end;
                 if (at == n) return;
@@ -52,6 +55,16 @@ void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         at -= trie_.length(last);
         token = trie_.shorter(last);
     }
+}
+
+bool BacktrackEncoder::joins_remembered(std::uint32_t left, std::uint32_t right,
+                                        std::size_t& steps) {
+    const std::uint64_t pair = (std::uint64_t{left} << 32) | right;
+    std::uint64_t& slot = remembered_[mix64(pair) & (remembered_.size() - 1)];
+    if ((slot & ~kJoins) == pair) return (slot & kJoins) != 0;
+    const bool result = joins(left, right, steps);
+    slot = pair | (result ? kJoins : 0);
+    return result;
 }
 
 // Walks back in time over the tokens that stood at the seam: the last token of the left

@@ -34,7 +34,11 @@ private:
 
     const EncodeTables& tables_;
     const TokenTrie& trie_;
+    // The same, through a small direct-mapped cache of recent answers.
+    bool joins_remembered(std::uint32_t left, std::uint32_t right, std::size_t& steps);
+
     SegmentMerger<false> merger_;
+    std::vector<std::uint64_t> remembered_;
     std::vector<std::uint8_t> dead_;  // positions the search backed out of
 };
 
