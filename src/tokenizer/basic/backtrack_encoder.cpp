@@ -10,7 +10,8 @@ namespace tessaron::basic {
 namespace {
 
 constexpr std::uint64_t kNever = ~std::uint64_t{0};
-// Tokens stay below 2**31, so the top bit of a remembered pair is free for the answer.
+// A model with a trie has far fewer than 2**31 tokens (their bytes fit in 64 MiB), so the top
+// bit of a remembered pair is free for the answer.
 constexpr std::uint64_t kJoins = std::uint64_t{1} << 63;
 
 }  // namespace

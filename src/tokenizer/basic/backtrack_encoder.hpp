@@ -31,13 +31,12 @@ private:
     // Whether the bytes of `left` then `right` encode to exactly left, right; adds the steps
     // taken to `steps`.
     bool joins(std::uint32_t left, std::uint32_t right, std::size_t& steps) const;
-
-    const EncodeTables& tables_;
-    const TokenTrie& trie_;
     // The same, through a small direct-mapped cache of recent answers.
     bool joins_remembered(std::uint32_t left, std::uint32_t right, std::size_t& steps);
 
-    SegmentMerger<false> merger_;
+    const EncodeTables& tables_;
+    const TokenTrie& trie_;
+    SegmentMerger<false> merger_;     // for segments the search gives up on
     std::vector<std::uint64_t> remembered_;
     std::vector<std::uint8_t> dead_;  // positions the search backed out of
 };

@@ -41,6 +41,8 @@ std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) 
 
     std::vector<std::uint32_t> tokens;
     tokens.reserve(n / 3 + 16);
+    // Ordered models: a search over whole tokens, or merging where the tokens are too long to
+    // list. Other models: merging in rounds.
     if (tables.ordered() && !tables.trie().empty()) {
         BacktrackEncoder search(tables);
         encode_segments(tables, search, bytes, n, tokens);

@@ -4,7 +4,8 @@
 // applies first and equal new ids get a fixed order. Tokens are renumbered densely in 32 bits:
 // bytes keep their values and each other id gets the next number the first time a rule (in
 // rank order) produces it. A rule whose part can never be produced from bytes, or that names
-// the id 2**64 - 1, can never apply and is left out.
+// the id 2**64 - 1, can never apply and is left out. Ordered models also get a trie of the
+// tokens that can appear in an encoding, for the left-to-right search.
 #pragma once
 
 #include <cstdint>

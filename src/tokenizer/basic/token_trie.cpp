@@ -43,8 +43,9 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
         // Parts are lower tokens, already spelled.
         char* at = bytes.data() + offset[256 + r];
         const std::uint64_t a = offset[left[r] + 1] - offset[left[r]];
+        const std::uint64_t b = offset[right[r] + 1] - offset[right[r]];
         std::copy_n(bytes.data() + offset[left[r]], a, at);
-        std::copy_n(bytes.data() + offset[right[r]], offset[right[r] + 1] - offset[right[r]], at + a);
+        std::copy_n(bytes.data() + offset[right[r]], b, at + a);
     }
     auto spelled = [&](std::size_t t) {
         return std::string_view(bytes).substr(offset[t], offset[t + 1] - offset[t]);

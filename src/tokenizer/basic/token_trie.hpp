@@ -28,7 +28,8 @@ public:
 
     // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
     // the trie steps taken to `steps`.
-    std::uint32_t longest_at(const unsigned char* text, std::size_t n, std::size_t& steps) const {
+    std::uint32_t longest_at(const unsigned char* text, std::size_t n,
+                             std::size_t& steps) const {
         std::uint32_t best = text[0];
         if (n == 1) return best;
         // Two-byte prefixes come from a table: they are where nodes have the most children.
@@ -49,7 +50,9 @@ public:
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
     std::uint32_t length(std::uint32_t token) const { return length_[token]; }
     // Parts of a made token; a byte has none (kNone).
-    std::uint32_t left_of(std::uint32_t token) const { return token < 256 ? kNone : left_[token - 256]; }
+    std::uint32_t left_of(std::uint32_t token) const {
+        return token < 256 ? kNone : left_[token - 256];
+    }
     std::uint32_t right_of(std::uint32_t token) const {
         return token < 256 ? kNone : right_[token - 256];
     }
@@ -65,7 +68,11 @@ private:
         std::uint32_t hi = nodes_[node + 1].first_child;
         while (hi - lo > 8) {
             const std::uint32_t mid = lo + (hi - lo) / 2;
-            if (label_[mid] <= byte) lo = mid; else hi = mid;
+            if (label_[mid] <= byte) {
+                lo = mid;
+            } else {
+                hi = mid;
+            }
         }
         if (hi == lo) return kNone;
         // Up to eight labels at once (label_ is padded): the lowest zero byte of labels ^ byte.
@@ -73,7 +80,8 @@ private:
         std::uint64_t labels;
         std::memcpy(&labels, label_.data() + lo, 8);
         const std::uint64_t x = labels ^ (kOnes * byte);
-        const std::uint64_t hits = (x - kOnes) & ~x & (kOnes << 7) & (~std::uint64_t{0} >> (64 - 8 * (hi - lo)));
+        const std::uint64_t in_range = ~std::uint64_t{0} >> (64 - 8 * (hi - lo));
+        const std::uint64_t hits = (x - kOnes) & ~x & (kOnes << 7) & in_range;
         return hits ? lo + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3) : kNone;
     }
 
