@@ -64,21 +64,24 @@ private:
     // Children of a node are numbered consecutively, breadth first, so the short prefixes that
     // most look-ups touch lie together; their labels are sorted.
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
-        std::uint32_t lo = nodes_[node].first_child;
+        const Node& here = nodes_[node];
+        std::uint32_t lo = here.first_child;
         std::uint32_t hi = nodes_[node + 1].first_child;
-        while (hi - lo > 8) {
-            const std::uint32_t mid = lo + (hi - lo) / 2;
-            if (label_[mid] <= byte) {
-                lo = mid;
-            } else {
-                hi = mid;
+        std::uint64_t labels = here.labels;
+        if (hi - lo > 8) {
+            while (hi - lo > 8) {
+                const std::uint32_t mid = lo + (hi - lo) / 2;
+                if (label_[mid] <= byte) {
+                    lo = mid;
+                } else {
+                    hi = mid;
+                }
             }
+            std::memcpy(&labels, label_.data() + lo, 8);
         }
         if (hi == lo) return kNone;
-        // Up to eight labels at once (label_ is padded): the lowest zero byte of labels ^ byte.
+        // Up to eight labels at once: the lowest zero byte of labels ^ byte.
         constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-        std::uint64_t labels;
-        std::memcpy(&labels, label_.data() + lo, 8);
         const std::uint64_t x = labels ^ (kOnes * byte);
         const std::uint64_t in_range = ~std::uint64_t{0} >> (64 - 8 * (hi - lo));
         const std::uint64_t hits = (x - kOnes) & ~x & (kOnes << 7) & in_range;
@@ -93,7 +96,8 @@ private:
     std::vector<std::uint32_t> lowest_as_right_;  // per token
     struct Node {
         std::uint32_t first_child;
-        std::uint32_t token;  // the self-encoding token spelled, or kNone
+        std::uint32_t token;   // the self-encoding token spelled, or kNone
+        std::uint64_t labels;  // of the first eight children, so that a step reads one node
     };
     std::vector<Node> nodes_;           // plus one past the last, for its first_child
     std::vector<unsigned char> label_;  // per node: the byte leading to it; 8 bytes of padding
