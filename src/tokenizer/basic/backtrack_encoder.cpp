@@ -1,6 +1,7 @@
 #include "tokenizer/basic/backtrack_encoder.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "tokenizer/internal_failure.hpp"
 #include "tokenizer/seeded_hash.hpp"
@@ -16,9 +17,11 @@ constexpr std::uint64_t kJoins = std::uint64_t{1} << 63;
 
 }  // namespace
 
-BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables)
+BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables, std::size_t text_length)
     : tables_(tables), trie_(tables.trie()), merger_(tables),
-      remembered_(std::size_t{1} << 15, ~std::uint64_t{0}) {}
+      // About one seam per four bytes; a larger cache only misses in the next cache level.
+      remembered_(std::bit_ceil(std::clamp<std::size_t>(text_length / 4, 64, std::size_t{1} << 17)),
+                  ~std::uint64_t{0}) {}
 
 void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                               std::vector<std::uint32_t>& out) {

@@ -21,8 +21,8 @@ namespace tessaron::basic {
 
 class BacktrackEncoder {
 public:
-    // `tables` must be ordered with a trie.
-    explicit BacktrackEncoder(const EncodeTables& tables);
+    // `tables` must be ordered with a trie; `text_length` sizes the caches.
+    BacktrackEncoder(const EncodeTables& tables, std::size_t text_length);
 
     // Appends the tokens of bytes[0..n) to `out`, n >= 2.
     void encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
