@@ -21,7 +21,8 @@ class TokenTrie {
 public:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-    // Empties the trie when the model's tokens are too long to spell out.
+    // Leaves the trie empty when the model is not ordered, its tokens are too long to spell
+    // out, or the trie would be too large to pay.
     void build(const EncodeTables& tables, const std::vector<std::uint32_t>& left,
                const std::vector<std::uint32_t>& right);
     bool empty() const { return nodes_.empty(); }
@@ -61,6 +62,8 @@ public:
     std::uint32_t lowest_as_right(std::uint32_t token) const { return lowest_as_right_[token]; }
 
 private:
+    void clear();
+
     // Children of a node are numbered consecutively, breadth first, so the short prefixes that
     // most look-ups touch lie together; their labels are sorted.
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
