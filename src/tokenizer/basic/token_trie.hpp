@@ -50,16 +50,12 @@ public:
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
     std::uint32_t length(std::uint32_t token) const { return length_[token]; }
-    // Parts of a made token; a byte has none (kNone).
-    std::uint32_t left_of(std::uint32_t token) const {
-        return token < 256 ? kNone : left_[token - 256];
-    }
-    std::uint32_t right_of(std::uint32_t token) const {
-        return token < 256 ? kNone : right_[token - 256];
-    }
-    // The lowest rank of a rule with `token` as its left (right) part; kNone when none.
-    std::uint32_t lowest_as_left(std::uint32_t token) const { return lowest_as_left_[token]; }
-    std::uint32_t lowest_as_right(std::uint32_t token) const { return lowest_as_right_[token]; }
+    // Whether, in the bytes of `left` then `right` encoded alone, some merge joins the two
+    // sides while `left` is not yet merged at rank `left_until` nor `right` at `right_until`
+    // (~0: never). Both must be self-encoding. Adds the steps taken to `steps`.
+    bool seam_crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+                      std::uint64_t left_until, std::uint64_t right_until,
+                      std::size_t& steps) const;
 
 private:
     void clear();
@@ -95,6 +91,7 @@ private:
     std::vector<std::uint32_t> shorter_;     // per token
     std::vector<std::uint32_t> left_;        // per made token
     std::vector<std::uint32_t> right_;       // per made token
+    // The lowest rank of a rule with the token as its left (right) part; kNone when none.
     std::vector<std::uint32_t> lowest_as_left_;   // per token
     std::vector<std::uint32_t> lowest_as_right_;  // per token
     struct Node {
