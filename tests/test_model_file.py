@@ -7,6 +7,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from reference.model_file import Model, ModelFileError, read_model, vocab_listing, write_model
+from reference.encode import encode as reference_encode
 from reference.train import train as reference_train
 from tessaron import BasicTokenizer
 
@@ -284,3 +285,33 @@ def test_trained_tokenizer_round_trips(tmp_path, text, vocab_size, num_threads):
     assert listing(again, tmp_path) == listing(tok, tmp_path)
     learned = range(256, 256 + len(merges))
     assert again.decode(learned) == tok.decode(learned)
+    for sample in [text, text[::-1], text[: len(text) // 3] + "zz\n", ""]:
+        ids = tok.encode(sample)
+        assert again.encode(sample) == ids
+        assert again.decode(ids) == tok.decode(ids)
+
+
+def test_failed_load_keeps_a_trained_tokenizer_encoding_as_before(tmp_path):
+    tok = BasicTokenizer()
+    text = "the cat sat on the mat; the cat ate the rat\n" * 10
+    tok.train(text, 300)
+    before = (saved(tok, tmp_path), tok.encode(text))
+    # Valid up to the last line: the rules read before it must not reach the encoder.
+    error = load_error(tmp_path, HEAD + b"1\n<s> 256\n116 104\n256 101\n32 99\n1 2 3\n", tok)
+    assert error.args == ("invalid merge entry",)
+    assert (saved(tok, tmp_path), tok.encode(text)) == before
+    assert tok.decode(before[1]) == text.replace("\n", "\\u000a")
+
+
+def test_load_rebuilds_the_encoder_for_the_new_model(tmp_path):
+    tok = BasicTokenizer()
+    text = "abcabcabd bcbcbc aabb\n" * 8
+    tok.train(text, 270)
+    trained, ids = saved(tok, tmp_path, "trained.model"), tok.encode(text)
+    # Rules naming later ids, and a repeated pair: the encoder's general path.
+    crafted = HEAD + b"0\n257 99\n97 98\n98 99\n97 98\n256 256\n"
+    (tmp_path / "crafted.model").write_bytes(crafted)
+    tok.load(str(tmp_path / "crafted.model"))
+    assert tok.encode(text) == reference_encode(read_model(crafted).merges, text.encode())
+    tok.load(str(tmp_path / "trained.model"))
+    assert tok.encode(text) == ids
