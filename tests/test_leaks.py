@@ -183,4 +183,7 @@ def test_arguments_keep_their_reference_counts(table, files):
         for _ in range(50):
             call()
     gc.collect()
-    assert [sys.getrefcount(o) for o in watched] == before
+    # Each call ran 50 times: a reference taken or dropped per call moves a count by 50;
+    # None's count also moves a little with the interpreter's own bookkeeping.
+    drift = [sys.getrefcount(o) - b for o, b in zip(watched, before)]
+    assert all(abs(d) < 10 for d in drift), drift
