@@ -1,0 +1,48 @@
+#include "parallel/count_pairs_chunked.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+#include "parallel/worker_pool.hpp"
+#include "tokenizer/internal_failure.hpp"
+
+namespace tessaron::parallel {
+
+BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint64_t num_threads) {
+    const std::size_t len = ids.size();
+    if (num_threads == 0 || len < num_threads) {
+        fail_internal("chunk_size must not be zero");
+    }
+    const std::size_t chunk_size = len / num_threads;
+    const std::size_t chunks = (len - 1) / chunk_size + 1;
+
+    BytePairCounts shared(kBytePairs, 0);
+    std::mutex shared_lock;
+    WorkerPool::global().run(chunks, [&](std::size_t k) {
+        const std::size_t begin = k * chunk_size;
+        // The pair spanning into the next chunk belongs to this one.
+        const std::size_t end = std::min(begin + chunk_size + 1, len);
+        const std::uint8_t* data = ids.data();
+        if (end - begin < kBytePairs / 4) {
+            // A short chunk adds its few pairs directly: a private table would cost more
+            // to clear and fold in than the chunk has pairs.
+            std::lock_guard<std::mutex> guard(shared_lock);
+            for (std::size_t p = begin; p + 1 < end; ++p) {
+                ++shared[(static_cast<std::size_t>(data[p]) << 8) | data[p + 1]];
+            }
+            return;
+        }
+        auto local = std::make_unique<std::uint64_t[]>(kBytePairs);
+        for (std::size_t p = begin; p + 1 < end; ++p) {
+            ++local[(static_cast<std::size_t>(data[p]) << 8) | data[p + 1]];
+        }
+        std::lock_guard<std::mutex> guard(shared_lock);
+        for (std::size_t pair = 0; pair < kBytePairs; ++pair) {
+            shared[pair] += local[pair];
+        }
+    });
+    return shared;
+}
+
+}  // namespace tessaron::parallel

@@ -1,0 +1,26 @@
+// Byte-pair merge learning with incremental pair counts: the sequence is counted once,
+// then each merge touches only the occurrences of its pair and their neighbours.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tessaron::basic {
+
+struct LearnedMerge {
+    std::uint32_t left;
+    std::uint32_t right;
+};
+
+// Longest text the learner takes (callers check): ids and positions stay below 2^31.
+inline constexpr std::uint64_t kMaxTrainingBytes = (std::uint64_t{1} << 31) - 1024;
+
+// The rules that repeated "merge the most frequent adjacent pair" learns, the smallest
+// pair winning among equally frequent ones; rule i makes id 256 + i. Stops after
+// max_merges rules or when no pair is left. With num_threads >= 2 and at least that many
+// bytes, the first count runs in chunks on the worker pool.
+std::vector<LearnedMerge> learn_merges(std::span<const std::uint8_t> bytes,
+                                       std::uint64_t max_merges, std::uint64_t num_threads);
+
+}  // namespace tessaron::basic

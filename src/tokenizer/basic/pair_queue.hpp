@@ -1,0 +1,43 @@
+// Max-heap of (count, pair): the highest count first, the smallest pair among equal counts.
+// Entries may be stale; the trainer checks each top against the live count.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace tessaron::basic {
+
+class PairQueue {
+public:
+    struct Entry {
+        std::uint32_t count;  // a count never exceeds the text's length, below 2^31
+        std::uint32_t left;
+        std::uint32_t right;
+    };
+
+    bool empty() const { return heap_.empty(); }
+    const Entry& top() const { return heap_.front(); }
+
+    void push(std::uint32_t count, std::uint32_t left, std::uint32_t right) {
+        heap_.push_back({count, left, right});
+        std::push_heap(heap_.begin(), heap_.end(), below);
+    }
+    void pop() {
+        std::pop_heap(heap_.begin(), heap_.end(), below);
+        heap_.pop_back();
+    }
+    void clear() { heap_.clear(); }
+    void reserve(std::size_t n) { heap_.reserve(n); }
+
+private:
+    static bool below(const Entry& a, const Entry& b) {
+        if (a.count != b.count) return a.count < b.count;
+        if (a.left != b.left) return a.left > b.left;
+        return a.right > b.right;
+    }
+
+    std::vector<Entry> heap_;
+};
+
+}  // namespace tessaron::basic
