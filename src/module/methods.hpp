@@ -8,6 +8,8 @@ namespace tessaron::py {
 PyObject* method_build_vocab(PyObject* self, PyObject* unused);
 PyObject* method_train(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames);
+PyObject* method_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames);
 PyObject* method_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);
 PyObject* method_save_model(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

@@ -24,6 +24,7 @@ PyMethodDef methods[] = {
     {"save_vocab", as_cfunction(method_save_vocab), kFastcall,
      "save_vocab($self, vocab_file_path)\n--\n\n"},
     {"train", as_cfunction(method_train), kFastcall, "train($self, text, vocab_size)\n--\n\n"},
+    {"encode", as_cfunction(method_encode), kFastcall, "encode($self, text)\n--\n\n"},
     {"decode", as_cfunction(method_decode), kFastcall, "decode($self, ids)\n--\n\n"},
     {"load", as_cfunction(method_load), kFastcall, "load($self, model_file_path)\n--\n\n"},
     {"save", as_cfunction(method_save), kFastcall,

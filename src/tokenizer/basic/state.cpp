@@ -2,6 +2,9 @@
 
 namespace tessaron::basic {
 
-void TokenizerState::refresh_derived() { rendered.rebuild(vocab); }
+void TokenizerState::refresh_derived() {
+    rendered.rebuild(vocab);
+    encode_tables.rebuild(merges);
+}
 
 }  // namespace tessaron::basic

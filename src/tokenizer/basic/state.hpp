@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tokenizer/basic/encode_tables.hpp"
 #include "tokenizer/basic/rendered_vocab.hpp"
 #include "tokenizer/basic/vocab.hpp"
 #include "tokenizer/ordered_map.hpp"
@@ -26,6 +27,7 @@ struct TokenizerState {
     // Tables derived from the fields above. Whoever changes merges or vocab calls
     // refresh_derived() before giving the state back.
     RenderedVocab rendered;
+    EncodeTables encode_tables;
 
     void refresh_derived();
 };

@@ -1,0 +1,29 @@
+#include <string_view>
+#include <vector>
+
+#include "module/binder.hpp"
+#include "module/borrow.hpp"
+#include "module/call_guard.hpp"
+#include "module/convert.hpp"
+#include "module/methods.hpp"
+#include "module/results.hpp"
+#include "module/tokenizer_object.hpp"
+#include "tokenizer/basic/encode.hpp"
+
+namespace tessaron::py {
+
+PyObject* method_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+    return guarded([&] {
+        BoundArgs bound = bind_fastcall(kEncodeSignature, args, nargs, kwnames);
+        std::vector<TokenId> ids;
+        {
+            Borrow access(borrow_flag_of(self), Access::Shared);
+            const std::string_view text = to_utf8(bound[0].get(), "text");
+            ids = basic::encode(state_of(self), text);
+        }
+        return ids_to_list(ids).release();
+    });
+}
+
+}  // namespace tessaron::py

@@ -1,0 +1,55 @@
+#include "tokenizer/basic/encode.hpp"
+
+#include "tokenizer/basic/segment_merger.hpp"
+#include "tokenizer/internal_failure.hpp"
+
+namespace tessaron::basic {
+
+namespace {
+
+// Cuts the text wherever no token can span two neighbouring bytes; the segments encode on
+// their own.
+template <class SegmentEncoder>
+void encode_segments(const EncodeTables& tables, SegmentEncoder& encoder,
+                     const unsigned char* bytes, std::size_t n, std::vector<std::uint32_t>& out) {
+    auto emit = [&](std::size_t begin, std::size_t end) {
+        if (end - begin == 1) {
+            out.push_back(bytes[begin]);
+            return;
+        }
+        check(end - begin < 0xFFFFFFF0u, "a stretch of text too long to encode");
+        encoder.encode(bytes + begin, static_cast<std::uint32_t>(end - begin), out);
+    };
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (!tables.joins(bytes[i], bytes[i + 1])) {
+            emit(begin, i + 1);
+            begin = i + 1;
+        }
+    }
+    emit(begin, n);
+}
+
+}  // namespace
+
+std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    const EncodeTables& tables = state.encode_tables;
+    if (n < 2 || !tables.has_rules()) return std::vector<TokenId>(bytes, bytes + n);
+
+    std::vector<std::uint32_t> tokens;
+    tokens.reserve(n / 3 + 16);
+    if (tables.ordered()) {
+        SegmentMerger<false> merger(tables);
+        encode_segments(tables, merger, bytes, n, tokens);
+    } else {
+        SegmentMerger<true> merger(tables);
+        encode_segments(tables, merger, bytes, n, tokens);
+    }
+    std::vector<TokenId> ids(tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) ids[i] = tables.id_of(tokens[i]);
+    return ids;
+}
+
+}  // namespace tessaron::basic

@@ -1,0 +1,80 @@
+// The encoder's view of a model's rules, built once per rule change.
+//
+// Rules are ranked by (new id, insertion position), so the lowest rank is the rule that
+// applies first and equal new ids get a fixed order. Tokens are renumbered densely in 32 bits:
+// bytes keep their values and each other id gets the next number the first time a rule (in
+// rank order) produces it. A rule whose part can never be produced from bytes, or that names
+// the id 2**64 - 1, can never apply and is left out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tokenizer/ordered_map.hpp"
+#include "tokenizer/types.hpp"
+
+namespace tessaron::basic {
+
+class EncodeTables {
+public:
+    static constexpr std::uint32_t kNoRank = 0xFFFFFFFF;
+
+    void rebuild(const OrderedMap<TokenPair, TokenId>& merges);
+
+    bool has_rules() const { return !rule_token_.empty(); }
+
+    // Every rule's new id is at least 256, above both ids of its pair and unlike any other
+    // rule's. Then applying the lowest-ranked pair one occurrence at a time, leftmost first,
+    // gives the same result as applying it everywhere at once, and the token made by rank r is
+    // 256 + r.
+    bool ordered() const { return ordered_; }
+
+    // False when no token can ever span the two neighbouring bytes: the text can be cut there
+    // and both sides encoded on their own.
+    bool joins(unsigned char left, unsigned char right) const {
+        const unsigned bit = (unsigned{left} << 8) | right;
+        return (inside_pairs_[bit >> 6] >> (bit & 63)) & 1;
+    }
+
+    std::uint32_t byte_rank(unsigned char left, unsigned char right) const {
+        return byte_rank_[(unsigned{left} << 8) | right];
+    }
+
+    // kNoRank when no rule joins the two tokens.
+    std::uint32_t rank(std::uint32_t left, std::uint32_t right) const {
+        if ((left | right) < 256) return byte_rank_[(left << 8) | right];
+        const std::uint64_t key = (std::uint64_t{left} << 32) | right;
+        // Empty slots hold kNoRank, so the usual first probe ends without a branch on its key.
+        for (std::uint64_t i = slot_of(key);; i = (i + 1) & mask_) {
+            const Slot& slot = slots_[i];
+            const std::uint32_t found = slot.key == key ? slot.rank : kNoRank;
+            if (slot.key == key || slot.key == kEmptyKey) return found;
+        }
+    }
+
+    std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
+    TokenId id_of(std::uint32_t token) const { return token_id_[token]; }
+
+private:
+    static constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
+
+    struct Slot {
+        std::uint64_t key;
+        std::uint32_t rank;
+    };
+
+    std::uint64_t slot_of(std::uint64_t key) const {
+        return ((key * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
+    }
+
+    bool ordered_ = true;
+    std::vector<std::uint64_t> inside_pairs_ = std::vector<std::uint64_t>(1024);  // 256 x 256 bits
+    std::vector<std::uint32_t> byte_rank_ = std::vector<std::uint32_t>(65536, kNoRank);
+    std::vector<Slot> slots_;  // pairs with a part above 255, open addressing
+    std::uint64_t mask_ = 0;
+    unsigned shift_ = 63;
+    std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
+    std::vector<TokenId> token_id_;          // per token: its id in the model
+};
+
+}  // namespace tessaron::basic
