@@ -15,6 +15,7 @@ import subprocess
 import sys
 import time
 
+from reference import encode as reference_encode
 from reference.vocab import render_token
 from tessaron import BasicTokenizer
 
@@ -62,6 +63,11 @@ def million_rules(scale, directory):
         assert f.read() == data
     sample = range(0, n, max(1, n // 1000))
     assert tok.decode([256 + k for k in sample]) == "".join(render_token(_token(k)) for k in sample)
+    if hasattr(tok, "encode"):
+        data = bytes(random.Random(n).randrange(256) for _ in range(800))
+        rules = reference_encode.merges_from_lines(rule(k).split() for k in range(n))
+        rules = {(int(a), int(b)): new for (a, b), new in rules.items()}
+        assert tok.encode(data.decode("latin-1")) == reference_encode.encode(rules, data.decode("latin-1").encode())
 
 
 def _token(k):
@@ -88,6 +94,8 @@ def huge_ids(scale, directory):
         raise AssertionError("a rule was built before its parts")
     tok.build_vocab()
     assert tok.decode([256]) == "t0t1"
+    if hasattr(tok, "encode"):
+        assert tok.encode("t0t1 x") == list(b"t0t1 x")  # no rule joins two bytes
     try:
         tok.decode([TOP - n])
     except OSError as error:
@@ -135,6 +143,9 @@ def chains(scale, directory):
         assert n * n // 2 > _phys() // 32
     else:
         assert n * n // 2 <= _phys() // 32
+        if hasattr(tok, "encode"):
+            assert tok.encode("aa" + "b" * (n - 1)) == [256 + n - 1]
+            assert tok.encode("aab" + "a" * n) == [257] + [256] * (n // 2) + [97] * (n % 2)
     assert tok.decode([97]) == "a"  # the refused loads changed nothing
     # A cycle through a special token: every build_vocab() lengthens it fourfold.
     path = _write(directory, "cycle.model", [b"tessaron v1\n\n1\nx 256\n257 257\n256 256\n"])
