@@ -8,6 +8,7 @@ that time and peak memory can be measured:
     python tests/hostile.py            # every case at full size, a table of time and peak RSS
     python tests/hostile.py NAME ...   # chosen cases
 """
+import json
 import os
 import random
 import resource
@@ -23,6 +24,18 @@ HEAD = b"tessaron v1\n\n0\n"
 TOP = 2**64 - 1
 
 
+TIMES = {}
+
+
+def _timed(label, method, *args):
+    """Calls a tokenizer method, adding its time to TIMES[label]."""
+    start = time.perf_counter()
+    try:
+        return method(*args)
+    finally:
+        TIMES[label] = TIMES.get(label, 0.0) + time.perf_counter() - start
+
+
 def _write(directory, name, chunks):
     path = os.path.join(directory, name)
     with open(path, "wb") as f:
@@ -34,7 +47,7 @@ def _write(directory, name, chunks):
 def _load_error(path, tok=None):
     tok = tok or BasicTokenizer()
     try:
-        tok.load(path)
+        _timed("failing load", tok.load, path)
     except OSError as error:
         return error
     raise AssertionError("load succeeded")
@@ -56,7 +69,7 @@ def million_rules(scale, directory):
     data = HEAD + b"".join(rule(k) for k in range(n))
     path = _write(directory, "million.model", [data])
     tok = BasicTokenizer()
-    tok.load(path)
+    _timed("load", tok.load, path)
     out = os.path.join(directory, "again.model")
     tok.save_model(out)
     with open(out, "rb") as f:
@@ -83,7 +96,7 @@ def huge_ids(scale, directory):
     rules = b"".join(b"%d %d\n" % (TOP - k, TOP - k - 1) for k in range(n))
     path = _write(directory, "top.model", [b"tessaron v1\n\n%d\n" % n, specials, rules])
     tok = BasicTokenizer()
-    tok.load(path)
+    _timed("load", tok.load, path)
     assert tok.decode([TOP, TOP - n + 1]) == "t0t%d" % (n - 1)
     # Rules name specials, which the builder enters after the rules: a second build joins them.
     try:
@@ -109,7 +122,7 @@ def long_line(scale, directory):
     size = int(100_000_000 * scale)
     path = _write(directory, "pattern.model", [b"tessaron v1\n", b"x" * size, b"\n0\n97 98\n"])
     tok = BasicTokenizer()
-    tok.load(path)
+    _timed("load", tok.load, path)
     assert tok.decode([256]) == "ab"
     path = _write(directory, "number.model", [HEAD, b"1" * size, b" 2\n"])
     assert _load_error(path, tok).args == ("number too large to fit in target type",)
@@ -128,7 +141,7 @@ def chains(scale, directory):
     doubling = HEAD + b"97 97\n" + b"".join(b"%d %d\n" % (k, k) for k in range(256, 319))
     path = _write(directory, "doubling.model", [doubling])
     try:
-        tok.load(path)
+        _timed("refused load", tok.load, path)
     except MemoryError:
         pass
     else:
@@ -138,7 +151,7 @@ def chains(scale, directory):
     linear = HEAD + b"97 97\n" + b"".join(b"%d 98\n" % k for k in range(256, 256 + n))
     path = _write(directory, "linear.model", [linear])
     try:
-        tok.load(path)
+        _timed("refused load", tok.load, path)
     except MemoryError:
         assert n * n // 2 > _phys() // 32
     else:
@@ -181,7 +194,7 @@ def repeated_byte(scale, directory):
     size = int(100_000_000 * scale)
     text = "a" * size
     tok = BasicTokenizer()
-    tok.train(text, 300)
+    _timed("train", tok.train, text, 300)
     path = os.path.join(directory, "a.model")
     tok.save_model(path)
     with open(path, "rb") as f:
@@ -190,10 +203,10 @@ def repeated_byte(scale, directory):
     assert rules[:3] == [b"97 97", b"256 256", b"257 257"]
     assert len(rules) <= size.bit_length() * 2
     _needs("encode")
-    ids = tok.encode(text)
+    ids = _timed("encode", tok.encode, text)
     assert sum(len(tok.decode([i])) for i in set(ids)) >= 1
     assert len(ids) <= size.bit_length() * 2
-    assert tok.decode(ids) == text
+    assert _timed("decode", tok.decode, ids) == text
 
 
 def max_vocab_size(scale, directory):
@@ -202,7 +215,7 @@ def max_vocab_size(scale, directory):
     rng = random.Random(1)
     text = "".join(rng.choice("abcdefghijklmnopqrstuvwxyz ") for _ in range(int(1_000_000 * scale)))
     tok = BasicTokenizer()
-    tok.train(text, TOP)
+    _timed("train", tok.train, text, TOP)
     path = os.path.join(directory, "max.model")
     tok.save_model(path)
     with open(path, "rb") as f:
@@ -211,12 +224,12 @@ def max_vocab_size(scale, directory):
     assert count < len(text.encode())
     assert tok.decode([255 + count]) == text
     if hasattr(tok, "encode"):
-        assert tok.encode(text) == [255 + count]
+        assert _timed("encode", tok.encode, text) == [255 + count]
     # Chunked counting either learns the same rules or stops where the sequence gets
     # shorter than the thread count.
     threaded = BasicTokenizer(2)
     try:
-        threaded.train(text, TOP)
+        _timed("train, 2 threads", threaded.train, text, TOP)
     except BaseException as error:
         assert type(error).__name__ == "PanicException"
         assert error.args == ("chunk_size must not be zero",)
@@ -232,11 +245,11 @@ def decode_ten_million(scale, directory):
     tok = BasicTokenizer()
     tok.build_vocab()
     ids = [104, 105] * (n // 2)
-    assert tok.decode(ids) == "hi" * (n // 2)
+    assert _timed("decode", tok.decode, ids) == "hi" * (n // 2)
     assert tok.decode(bytes(ids)) == "hi" * (n // 2)
     ids[-1] = 256
     try:
-        tok.decode(ids)
+        _timed("decode", tok.decode, ids)
     except OSError as error:
         assert error.args == ("invalid token ID: 256",)
     else:
@@ -252,15 +265,16 @@ CASES = {f.__name__: f for f in (million_rules, huge_ids, long_line, chains, rep
 
 
 def run_alone(name, timeout=3600):
-    """Runs one case at full size in a fresh interpreter: (seconds, peak RSS in MiB)."""
+    """Runs one case at full size in a fresh interpreter: (seconds, peak RSS in MiB,
+    seconds spent in each kind of tokenizer call)."""
     done = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", name],
                           capture_output=True, text=True, timeout=timeout)
     if done.returncode != 0:
         raise AssertionError("%s failed (exit %d):\n%s" % (name, done.returncode, done.stderr))
-    words = done.stdout.split()
+    words = done.stdout.split(maxsplit=2)
     if words[0] == "skipped":
         raise NotImplementedError(words[-1])
-    return float(words[0]), float(words[1]) / 1024
+    return float(words[0]), float(words[1]) / 1024, json.loads(words[2])
 
 
 def _child(name):
@@ -273,7 +287,7 @@ def _child(name):
             print("skipped", missing)
             return
         seconds = time.perf_counter() - start
-    print(seconds, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+    print(seconds, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, json.dumps(TIMES))
 
 
 if __name__ == "__main__":
@@ -282,8 +296,10 @@ if __name__ == "__main__":
     else:
         for case in sys.argv[1:] or CASES:
             try:
-                seconds, peak = run_alone(case)
+                seconds, peak, calls = run_alone(case)
             except NotImplementedError as missing:
                 print("%-20s skipped: no %s" % (case, missing))
                 continue
-            print("%-20s %8.2f s %8.0f MiB peak RSS" % (case, seconds, peak), flush=True)
+            inside = ", ".join("%s %.2f s" % item for item in calls.items())
+            print("%-20s %7.2f s %6.0f MiB peak RSS   (%s)" % (case, seconds, peak, inside),
+                  flush=True)

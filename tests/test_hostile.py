@@ -22,7 +22,7 @@ def test_small(case, tmp_path):
 @pytest.mark.parametrize("name", hostile.CASES.keys())
 def test_full_size(name):
     try:
-        seconds, peak = hostile.run_alone(name)
+        seconds, peak, calls = hostile.run_alone(name)
     except NotImplementedError as missing:
         pytest.skip(f"no {missing}")
-    print(f"\n{name}: {seconds:.2f} s, {peak:.0f} MiB peak RSS")
+    print(f"\n{name}: {seconds:.2f} s, {peak:.0f} MiB peak RSS, calls {calls}")

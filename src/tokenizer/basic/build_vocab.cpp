@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "tokenizer/seeded_hash.hpp"
 
@@ -34,13 +35,19 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 
 // Replays the build on lengths only; throws std::bad_alloc when it would write too much.
 void check_size(const TokenizerState& state) {
-    std::unordered_map<TokenId, std::uint64_t, SeededHash> built;
-    built.reserve(state.merges.size());
+    // Rules made by training or loading have the ids 256, 257, ...: a flat table holds
+    // their lengths; any other id goes to the map. Zero means not built in this pass.
+    std::vector<std::uint64_t> dense(state.merges.size(), 0);
+    std::unordered_map<TokenId, std::uint64_t, SeededHash> sparse;
     auto length_of = [&](TokenId id) -> std::uint64_t {
         if (id < 256) return 1;
-        if (auto it = built.find(id); it != built.end()) return it->second;
-        if (const std::string* bytes = state.vocab.find(id)) return bytes->size();
-        return 0;  // absent: the rule is skipped
+        if (id - 256 < dense.size()) {
+            if (dense[id - 256] != 0) return dense[id - 256];
+        } else if (auto it = sparse.find(id); it != sparse.end()) {
+            return it->second;
+        }
+        const std::string* bytes = state.vocab.find(id);
+        return bytes == nullptr ? 0 : bytes->size();  // zero: absent, the rule is skipped
     };
     std::uint64_t total = 256;
     for (const auto& [pair, id] : state.merges) {
@@ -49,7 +56,11 @@ void check_size(const TokenizerState& state) {
         const std::uint64_t right = length_of(pair.right);
         if (right == 0) continue;
         const std::uint64_t length = saturating_add(left, right);
-        built.insert_or_assign(id, length);
+        if (id >= 256 && id - 256 < dense.size()) {
+            dense[id - 256] = length;
+        } else {
+            sparse.insert_or_assign(id, length);
+        }
         total = saturating_add(total, length);
         if (total > byte_limit()) throw std::bad_alloc();
     }
