@@ -7,11 +7,14 @@ that time and peak memory can be measured:
 
     python tests/hostile.py            # every case at full size, a table of time and peak RSS
     python tests/hostile.py NAME ...   # chosen cases
+
+Beside each case's total (input building and checks included) and the process's peak
+resident size, the table gives each kind of tokenizer call: its time, and the memory it
+needed above what the process already held.
 """
 import json
 import os
 import random
-import resource
 import subprocess
 import sys
 import time
@@ -24,16 +27,39 @@ HEAD = b"tessaron v1\n\n0\n"
 TOP = 2**64 - 1
 
 
-TIMES = {}
+CALLS = {}  # label -> [seconds, largest peak above the resident size at the call, MiB]
+PEAK = [0.0]  # the process's peak resident size, MiB, across the resets below
+
+
+def _status(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) / 1024
+    return 0.0
 
 
 def _timed(label, method, *args):
-    """Calls a tokenizer method, adding its time to TIMES[label]."""
+    """Calls a tokenizer method, recording its time and the memory it needed on top of
+    what the process held (the kernel's peak is reset before the call)."""
+    resident = _status("VmRSS")
+    PEAK[0] = max(PEAK[0], _status("VmHWM"))
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+    except OSError:
+        pass
     start = time.perf_counter()
     try:
         return method(*args)
     finally:
-        TIMES[label] = TIMES.get(label, 0.0) + time.perf_counter() - start
+        seconds = time.perf_counter() - start
+        high = _status("VmHWM")
+        PEAK[0] = max(PEAK[0], high)
+        extra = max(0.0, high - resident)
+        entry = CALLS.setdefault(label, [0.0, 0.0])
+        entry[0] += seconds
+        entry[1] = max(entry[1], extra)
 
 
 def _write(directory, name, chunks):
@@ -287,7 +313,8 @@ def _child(name):
             print("skipped", missing)
             return
         seconds = time.perf_counter() - start
-    print(seconds, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, json.dumps(TIMES))
+    peak = max(PEAK[0], _status("VmHWM")) * 1024
+    print(seconds, peak, json.dumps(CALLS))
 
 
 if __name__ == "__main__":
@@ -300,6 +327,7 @@ if __name__ == "__main__":
             except NotImplementedError as missing:
                 print("%-20s skipped: no %s" % (case, missing))
                 continue
-            inside = ", ".join("%s %.2f s" % item for item in calls.items())
+            inside = ", ".join("%s %.2f s +%.0f MiB" % (label, seconds, extra)
+                               for label, (seconds, extra) in calls.items())
             print("%-20s %7.2f s %6.0f MiB peak RSS   (%s)" % (case, seconds, peak, inside),
                   flush=True)
