@@ -45,6 +45,9 @@ def make_text(kind, rng):
         return ("ab" * n)[:n] + "a" * rng.randint(0, 9)
     if kind == "small-alphabet":
         return "".join(rng.choice("abc") for _ in range(n))
+    if kind == "long-two-letters":
+        # Long enough that the pair index is compacted several times.
+        return "".join(rng.choice("ab") for _ in range(15000))
     if kind == "large-alphabet":
         return "".join(chr(rng.randrange(32, 0x800)) for _ in range(n // 2))
     if kind == "utf8-words":
@@ -53,7 +56,8 @@ def make_text(kind, rng):
     return " ".join(rng.choice(["the", "cat", "sat", "on", "a", "mat."]) for _ in range(n // 4))
 
 
-KINDS = ["run", "runs", "alternation", "small-alphabet", "large-alphabet", "utf8-words", "prose"]
+KINDS = ["run", "runs", "alternation", "small-alphabet", "long-two-letters", "large-alphabet",
+         "utf8-words", "prose"]
 CASES = [(kind, seed) for kind in KINDS for seed in range(3)]
 
 

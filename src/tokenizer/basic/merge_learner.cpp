@@ -122,7 +122,10 @@ private:
         {
             // Counting sorted keys takes 8 bytes per pair, far less than a record for every
             // distinct pair when most of them are rare.
+            std::size_t pairs = 0;
+            for (std::uint32_t q = seq_.next(0); q < n; q = seq_.next(q)) ++pairs;
             std::vector<std::uint64_t> keys;
+            keys.reserve(pairs);
             for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
                 keys.push_back(pair_key(seq_.at(p), seq_.at(q)));
             }
