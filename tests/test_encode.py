@@ -184,6 +184,15 @@ def test_long_runs_match_reference(model_dir, text):
     assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
 
 
+def test_model_with_very_long_tokens_matches_reference(model_dir):
+    # Thirteen doublings make a token of 8192 bytes; such models are merged pair by pair.
+    pairs = [(97, 97)] + [(256 + k, 256 + k) for k in range(12)]
+    tokenizer = loaded(model_dir / "long.model", pairs)
+    merges = merges_from_lines(pairs)
+    for text in ["a" * 20000, "a" * 8191 + "b" + "a" * 8193]:
+        assert tokenizer.encode(text) == reference_encode(merges, text.encode())
+
+
 def training_text():
     # Prose every Python install carries, plus Cyrillic, Han and a run, so that trained rules
     # span spaces, multi-byte characters and repeats.
@@ -191,7 +200,8 @@ def training_text():
 
     topics = pydoc_data.topics.topics
     prose = "\n".join(topics[key] for key in sorted(topics))[:30_000]
-    return prose + " Съешь же ещё этих мягких французских булок. 我们的文字不是拉丁字母。" * 20 + "a" * 300
+    other_scripts = " Съешь же ещё этих мягких французских булок. 我们的文字不是拉丁字母。"
+    return prose + other_scripts * 20 + "a" * 300
 
 
 @pytest.fixture(scope="module")
@@ -213,7 +223,8 @@ def test_trained_models_match_reference(model_dir, corpus, vocab_size):
     merges = rules_of(tokenizer, model_dir / "trained.model")
     assert len(merges) == vocab_size - 256
     rng = random.Random(vocab_size)
-    texts = ["", "a", "a" * 777, corpus[:1500], corpus[-900:], "Съешь же ещё 我们的 " * 9]
+    texts = ["", "a", "a" * 777, corpus[:1500], corpus[-900:]]
+    texts.append("Съешь же ещё 我们的 " * 9)
     for _ in range(4):
         start = rng.randrange(len(corpus))
         texts.append(corpus[start:start + rng.randint(1, 1200)])

@@ -1,5 +1,6 @@
 #include "tokenizer/basic/encode.hpp"
 
+#include "tokenizer/basic/backtrack_encoder.hpp"
 #include "tokenizer/basic/segment_merger.hpp"
 #include "tokenizer/internal_failure.hpp"
 
@@ -40,7 +41,12 @@ std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) 
 
     std::vector<std::uint32_t> tokens;
     tokens.reserve(n / 3 + 16);
-    if (tables.ordered()) {
+    // Ordered models: a search over whole tokens, or merging where the tokens are too long to
+    // list. Other models: merging in rounds.
+    if (tables.ordered() && !tables.trie().empty()) {
+        BacktrackEncoder search(tables, n);
+        encode_segments(tables, search, bytes, n, tokens);
+    } else if (tables.ordered()) {
         SegmentMerger<false> merger(tables);
         encode_segments(tables, merger, bytes, n, tokens);
     } else {

@@ -183,6 +183,7 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
             }
         }
     }
+    trie_.build(*this, left, right);
 }
 
 }  // namespace tessaron::basic

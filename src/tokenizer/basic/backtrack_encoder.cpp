@@ -1,0 +1,104 @@
+#include "tokenizer/basic/backtrack_encoder.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "tokenizer/internal_failure.hpp"
+#include "tokenizer/seeded_hash.hpp"
+
+namespace tessaron::basic {
+
+namespace {
+
+constexpr std::uint64_t kNever = ~std::uint64_t{0};
+// A model with a trie has far fewer than 2**31 tokens (their bytes fit in 64 MiB), so the top
+// bit of a remembered pair is free for the answer.
+constexpr std::uint64_t kJoins = std::uint64_t{1} << 63;
+
+}  // namespace
+
+BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables, std::size_t text_length)
+    : tables_(tables), trie_(tables.trie()), merger_(tables),
+      // About one seam per four bytes; a larger cache only misses in the next cache level.
+      remembered_(std::bit_ceil(std::clamp<std::size_t>(text_length / 4, 64, std::size_t{1} << 17)),
+                  ~std::uint64_t{0}) {}
+
+void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
+                              std::vector<std::uint32_t>& out) {
+    const std::size_t base = out.size();
+    dead_.assign(std::size_t{n} + 1, 0);
+    // Ordinary text takes a few steps a byte. A crafted model can make the search walk long
+    // tokens at every position; past this budget the segment is merged directly instead.
+    const std::size_t budget = 64 * std::size_t{n} + 4096;
+    std::size_t steps = 0;
+    std::uint32_t at = 0;
+    std::uint32_t token = trie_.longest_at(bytes, n, steps);
+    for (;;) {
+        if (steps > budget) {
+            out.resize(base);
+            merger_.encode(bytes, n, out);
+            return;
+        }
+        if (token != TokenTrie::kNone) {
+            const std::uint32_t end = at + trie_.length(token);
+            if (!dead_[end] && (out.size() == base || joins_remembered(out.back(), token, steps))) {
+                out.push_back(token);
+                at = end;
+                if (at == n) return;
+                token = trie_.longest_at(bytes + at, n - at, steps);
+            } else {
+                token = trie_.shorter(token);
+            }
+            continue;
+        }
+        // Nothing fits here after the tokens before: back out of the last one.
+        check(out.size() > base, "no encoding found for a stretch of text");
+        dead_[at] = 1;
+        const std::uint32_t last = out.back();
+        out.pop_back();
+        at -= trie_.length(last);
+        token = trie_.shorter(last);
+    }
+}
+
+bool BacktrackEncoder::joins_remembered(std::uint32_t left, std::uint32_t right,
+                                        std::size_t& steps) {
+    const std::uint64_t pair = (std::uint64_t{left} << 32) | right;
+    std::uint64_t& slot = remembered_[mix64(pair) & (remembered_.size() - 1)];
+    if ((slot & ~kJoins) == pair) return (slot & kJoins) != 0;
+    const bool result = joins(left, right, steps);
+    slot = pair | (result ? kJoins : 0);
+    return result;
+}
+
+// Walks back in time over the tokens that stood at the seam: the last token of the left
+// part's rightmost branch and the first of the right part's leftmost, undoing the later-made
+// of the two each step. The seam is crossed when a rule joins such a pair before either is
+// merged into its parent; on the right a tie counts as crossing, since a leftmost occurrence
+// of the same rule is merged first.
+bool BacktrackEncoder::joins(std::uint32_t left, std::uint32_t right,
+                             std::size_t& steps) const {
+    std::uint32_t u = left;
+    std::uint32_t v = right;
+    std::uint64_t u_until = kNever;
+    std::uint64_t v_until = kNever;
+    for (;; ++steps) {
+        // A rule for (u, v) ranks no lower than any rule of u on the left or of v on the right;
+        // most pairs are ruled out by that alone, without a look-up.
+        const std::uint32_t floor = std::max(trie_.lowest_as_left(u), trie_.lowest_as_right(v));
+        if (floor != TokenTrie::kNone && floor < u_until && floor <= v_until) {
+            const std::uint32_t r = tables_.rank(u, v);
+            if (r != EncodeTables::kNoRank && r < u_until && r <= v_until) return false;
+        }
+        if (u < 256 && v < 256) return true;
+        if (u > v) {
+            u_until = u - 256;
+            u = trie_.right_of(u);
+        } else {
+            v_until = v - 256;
+            v = trie_.left_of(v);
+        }
+    }
+}
+
+}  // namespace tessaron::basic

@@ -1,0 +1,44 @@
+// Encodes text under ordered rules left to right, token by token, without simulating merges.
+//
+// Under ordered rules a sequence of two or more tokens is the encoding of its bytes exactly
+// when every two neighbouring tokens x y "join": the bytes of x followed by those of y encode
+// to x, y. (The merges inside any stretch that no token crosses are those the stretch would
+// undergo alone, in the same order, since the lowest pair of the whole text is the lowest of
+// every stretch it lies in; the first merge across a boundary would therefore also happen in
+// the two tokens at that boundary taken alone.) It follows that the encoding of a prefix ends
+// in a token whose removal leaves the encoding of the shorter prefix, so the search below,
+// which tries the longest self-encoding token first and backs off to shorter ones, reaches
+// every position in one state only; a position it had to back out of is never a boundary.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tokenizer/basic/encode_tables.hpp"
+#include "tokenizer/basic/segment_merger.hpp"
+
+namespace tessaron::basic {
+
+class BacktrackEncoder {
+public:
+    // `tables` must be ordered with a trie; `text_length` sizes the caches.
+    BacktrackEncoder(const EncodeTables& tables, std::size_t text_length);
+
+    // Appends the tokens of bytes[0..n) to `out`, n >= 2.
+    void encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
+
+private:
+    // Whether the bytes of `left` then `right` encode to exactly left, right; adds the steps
+    // taken to `steps`.
+    bool joins(std::uint32_t left, std::uint32_t right, std::size_t& steps) const;
+    // The same, through a small direct-mapped cache of recent answers.
+    bool joins_remembered(std::uint32_t left, std::uint32_t right, std::size_t& steps);
+
+    const EncodeTables& tables_;
+    const TokenTrie& trie_;
+    SegmentMerger<false> merger_;     // for segments the search gives up on
+    std::vector<std::uint64_t> remembered_;
+    std::vector<std::uint8_t> dead_;  // positions the search backed out of
+};
+
+}  // namespace tessaron::basic

@@ -1,0 +1,149 @@
+#include "tokenizer/basic/token_trie.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "tokenizer/basic/encode_tables.hpp"
+#include "tokenizer/basic/segment_merger.hpp"
+#include "tokenizer/internal_failure.hpp"
+
+namespace tessaron::basic {
+
+void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_t>& left,
+                      const std::vector<std::uint32_t>& right) {
+    length_.clear();
+    shorter_.clear();
+    left_.clear();
+    right_.clear();
+    lowest_as_left_.clear();
+    lowest_as_right_.clear();
+    nodes_.clear();
+    pair_node_.clear();
+    label_.clear();
+    longest_ = 1;
+    if (!tables.ordered()) return;
+
+    // Doubling rules make tokens exponentially long; such models go without a trie.
+    constexpr std::uint64_t kLongest = 4096;
+    constexpr std::uint64_t kTotal = std::uint64_t{64} << 20;
+    const std::size_t tokens = 256 + left.size();
+    std::vector<std::uint64_t> offset(tokens + 1);
+    std::uint64_t total = 256;
+    {
+        std::vector<std::uint64_t> length(tokens, 1);
+        for (std::size_t r = 0; r < left.size(); ++r) {
+            length[256 + r] = length[left[r]] + length[right[r]];
+            if (length[256 + r] > kLongest || (total += length[256 + r]) > kTotal) return;
+        }
+        for (std::size_t t = 0; t < tokens; ++t) offset[t + 1] = offset[t] + length[t];
+    }
+    std::string bytes(total, '\0');
+    for (unsigned b = 0; b < 256; ++b) bytes[b] = static_cast<char>(b);
+    for (std::size_t r = 0; r < left.size(); ++r) {
+        // Parts are lower tokens, already spelled.
+        char* at = bytes.data() + offset[256 + r];
+        const std::uint64_t a = offset[left[r] + 1] - offset[left[r]];
+        const std::uint64_t b = offset[right[r] + 1] - offset[right[r]];
+        std::copy_n(bytes.data() + offset[left[r]], a, at);
+        std::copy_n(bytes.data() + offset[right[r]], b, at + a);
+    }
+    auto spelled = [&](std::size_t t) {
+        return std::string_view(bytes).substr(offset[t], offset[t + 1] - offset[t]);
+    };
+
+    std::vector<std::uint8_t> self(tokens, 1);
+    SegmentMerger<false> merger(tables);
+    std::vector<std::uint32_t> alone;
+    std::size_t edges = 0;
+    for (std::size_t t = 256; t < tokens; ++t) {
+        const std::string_view text = spelled(t);
+        alone.clear();
+        merger.encode(reinterpret_cast<const unsigned char*>(text.data()),
+                      static_cast<std::uint32_t>(text.size()), alone);
+        self[t] = alone.size() == 1 && alone[0] == t;
+        if (self[t]) edges += text.size() - 1;
+    }
+
+    length_.resize(tokens);
+    for (std::size_t t = 0; t < tokens; ++t) {
+        length_[t] = static_cast<std::uint32_t>(offset[t + 1] - offset[t]);
+    }
+    left_ = left;
+    right_ = right;
+    lowest_as_left_.assign(tokens, kNone);
+    lowest_as_right_.assign(tokens, kNone);
+    for (std::size_t r = left.size(); r-- > 0;) {
+        lowest_as_left_[left[r]] = static_cast<std::uint32_t>(r);
+        lowest_as_right_[right[r]] = static_cast<std::uint32_t>(r);
+    }
+    // A linked trie first, then renumbered breadth first into arrays.
+    struct Draft {
+        std::vector<std::pair<unsigned char, std::uint32_t>> children;
+        std::uint32_t token = kNone;
+    };
+    std::vector<Draft> draft(257);
+    draft.reserve(257 + edges);
+    for (unsigned b = 0; b < 256; ++b) {
+        draft[0].children.emplace_back(static_cast<unsigned char>(b), b + 1);
+        draft[b + 1].token = b;
+    }
+    for (std::size_t t = 256; t < tokens; ++t) {
+        if (!self[t]) continue;
+        const std::string_view text = spelled(t);
+        std::uint32_t node = static_cast<unsigned char>(text[0]) + 1u;
+        for (std::size_t i = 1; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            std::uint32_t next = kNone;
+            for (const auto& [label, to] : draft[node].children) {
+                if (label == byte) next = to;
+            }
+            if (next == kNone) {
+                next = static_cast<std::uint32_t>(draft.size());
+                draft[node].children.emplace_back(byte, next);
+                draft.emplace_back();
+            }
+            node = next;
+        }
+        check(draft[node].token == kNone, "two self-encoding tokens share their bytes");
+        draft[node].token = static_cast<std::uint32_t>(t);
+        longest_ = std::max<std::size_t>(longest_, text.size());
+    }
+    std::vector<std::uint32_t> order{0};  // draft nodes, breadth first
+    order.reserve(draft.size());
+    nodes_.assign(draft.size() + 1, Node{0, kNone, 0});
+    label_.assign(draft.size() + 8, 0);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        Draft& node = draft[order[i]];
+        nodes_[i] = Node{static_cast<std::uint32_t>(order.size()), node.token, 0};
+        std::sort(node.children.begin(), node.children.end());
+        for (const auto& [label, to] : node.children) {
+            label_[order.size()] = label;
+            order.push_back(to);
+        }
+    }
+    nodes_[draft.size()].first_child = static_cast<std::uint32_t>(draft.size());
+    for (std::size_t i = 0; i < draft.size(); ++i) {
+        std::memcpy(&nodes_[i].labels, label_.data() + nodes_[i].first_child, 8);
+    }
+    pair_node_.assign(65536, kNone);
+    for (std::uint32_t first = 1; first <= 256; ++first) {
+        for (std::uint32_t c = nodes_[first].first_child; c < nodes_[first + 1].first_child; ++c) {
+            pair_node_[((first - 1) << 8) | label_[c]] = c;
+        }
+    }
+    shorter_.assign(tokens, kNone);
+    for (std::size_t t = 256; t < tokens; ++t) {
+        if (!self[t]) continue;
+        const std::string_view text = spelled(t);
+        std::uint32_t node = static_cast<unsigned char>(text[0]) + 1u;
+        std::uint32_t best = static_cast<unsigned char>(text[0]);
+        for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+            node = child(node, static_cast<unsigned char>(text[i]));
+            if (nodes_[node].token != kNone) best = nodes_[node].token;
+        }
+        shorter_[t] = best;
+    }
+}
+
+}  // namespace tessaron::basic

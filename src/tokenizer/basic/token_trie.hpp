@@ -1,0 +1,108 @@
+// The tokens of an ordered model that can appear in an encoding, for finding them in text.
+//
+// Under ordered rules a token appears in the encoding of some text only if its own bytes
+// encode to it alone ("self-encoding"): the merges inside the stretch a final token covers are
+// those the stretch undergoes alone. At most one token per byte string is self-encoding, so
+// the trie maps byte strings to tokens.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaron::basic {
+
+class EncodeTables;
+
+class TokenTrie {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+    // Empties the trie when the model's tokens are too long to spell out.
+    void build(const EncodeTables& tables, const std::vector<std::uint32_t>& left,
+               const std::vector<std::uint32_t>& right);
+    bool empty() const { return nodes_.empty(); }
+
+    // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
+    // the trie steps taken to `steps`.
+    std::uint32_t longest_at(const unsigned char* text, std::size_t n,
+                             std::size_t& steps) const {
+        std::uint32_t best = text[0];
+        if (n == 1) return best;
+        // Two-byte prefixes come from a table: they are where nodes have the most children.
+        std::uint32_t node = pair_node_[(unsigned{text[0]} << 8) | text[1]];
+        if (node == kNone) return best;
+        if (nodes_[node].token != kNone) best = nodes_[node].token;
+        const std::size_t limit = n < longest_ ? n : longest_;
+        std::size_t i = 2;
+        for (; i < limit; ++i) {
+            node = child(node, text[i]);
+            if (node == kNone) break;
+            if (nodes_[node].token != kNone) best = nodes_[node].token;
+        }
+        steps += i;
+        return best;
+    }
+    // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
+    std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
+    std::uint32_t length(std::uint32_t token) const { return length_[token]; }
+    // Parts of a made token; a byte has none (kNone).
+    std::uint32_t left_of(std::uint32_t token) const {
+        return token < 256 ? kNone : left_[token - 256];
+    }
+    std::uint32_t right_of(std::uint32_t token) const {
+        return token < 256 ? kNone : right_[token - 256];
+    }
+    // The lowest rank of a rule with `token` as its left (right) part; kNone when none.
+    std::uint32_t lowest_as_left(std::uint32_t token) const { return lowest_as_left_[token]; }
+    std::uint32_t lowest_as_right(std::uint32_t token) const { return lowest_as_right_[token]; }
+
+private:
+    // Children of a node are numbered consecutively, breadth first, so the short prefixes that
+    // most look-ups touch lie together; their labels are sorted.
+    std::uint32_t child(std::uint32_t node, unsigned char byte) const {
+        const Node& here = nodes_[node];
+        std::uint32_t lo = here.first_child;
+        std::uint32_t hi = nodes_[node + 1].first_child;
+        std::uint64_t labels = here.labels;
+        if (hi - lo > 8) {
+            while (hi - lo > 8) {
+                const std::uint32_t mid = lo + (hi - lo) / 2;
+                if (label_[mid] <= byte) {
+                    lo = mid;
+                } else {
+                    hi = mid;
+                }
+            }
+            std::memcpy(&labels, label_.data() + lo, 8);
+        }
+        if (hi == lo) return kNone;
+        // Up to eight labels at once: the lowest zero byte of labels ^ byte.
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        const std::uint64_t x = labels ^ (kOnes * byte);
+        const std::uint64_t in_range = ~std::uint64_t{0} >> (64 - 8 * (hi - lo));
+        const std::uint64_t hits = (x - kOnes) & ~x & (kOnes << 7) & in_range;
+        return hits ? lo + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3) : kNone;
+    }
+
+    std::vector<std::uint32_t> length_;      // per token
+    std::vector<std::uint32_t> shorter_;     // per token
+    std::vector<std::uint32_t> left_;        // per made token
+    std::vector<std::uint32_t> right_;       // per made token
+    std::vector<std::uint32_t> lowest_as_left_;   // per token
+    std::vector<std::uint32_t> lowest_as_right_;  // per token
+    struct Node {
+        std::uint32_t first_child;
+        std::uint32_t token;   // the self-encoding token spelled, or kNone
+        std::uint64_t labels;  // of the first eight children, so that a step reads one node
+    };
+    std::vector<Node> nodes_;           // plus one past the last, for its first_child
+    std::vector<unsigned char> label_;  // per node: the byte leading to it; 8 bytes of padding
+    std::vector<std::uint32_t> pair_node_;  // per two-byte prefix: its node, or kNone
+    std::size_t longest_ = 1;
+};
+
+}  // namespace tessaron::basic
