@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "persist/model_file_reader.hpp"
 #include "persist/model_file_writer.hpp"
 #include "tokenizer/basic/decode.hpp"
+#include "tokenizer/basic/encode.hpp"
 #include "tokenizer/basic/state.hpp"
 
 namespace {
@@ -43,6 +45,37 @@ void require(bool condition) {
     if (!condition) std::abort();
 }
 
+// Each round applies the rule with the lowest new id found anywhere to all its
+// non-overlapping occurrences, left to right. Loaded models never share a new id.
+std::vector<TokenId> encode_by_rounds(const TokenizerState& state, const std::uint8_t* data,
+                                      std::size_t size) {
+    std::vector<TokenId> ids(data, data + size);
+    while (ids.size() >= 2) {
+        TokenId best = ~TokenId{0};
+        tessaron::TokenPair pair{};
+        for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
+            const TokenId* made = state.merges.find({ids[i], ids[i + 1]});
+            if (made != nullptr && *made < best) {
+                best = *made;
+                pair = {ids[i], ids[i + 1]};
+            }
+        }
+        if (best == ~TokenId{0}) break;
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < ids.size(); ++out) {
+            if (i + 1 < ids.size() && ids[i] == pair.left && ids[i + 1] == pair.right) {
+                ids[out] = best;
+                i += 2;
+            } else {
+                ids[out] = ids[i];
+                i += 1;
+            }
+        }
+        ids.resize(out);
+    }
+    return ids;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -61,6 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& entry : state.vocab) ids.push_back(entry.first);
     std::string text;
     require(!tessaron::basic::decode(state, ids, text));
+
+    const auto encoded = tessaron::basic::encode(
+        state, std::string_view(reinterpret_cast<const char*>(data), size));
+    require(encoded == encode_by_rounds(state, data, size));
 
     require(!tessaron::persist::write_model_file(state, output.path));
     TokenizerState again(1);
