@@ -3,7 +3,7 @@ PYTHON ?= python3.10
 VENV := .venv
 BIN := $(VENV)/bin
 
-.PHONY: install test demo bench clean test-sanitize
+.PHONY: install test demo bench-peers clean test-sanitize
 
 $(BIN)/python:
 	$(PYTHON) -m venv $(VENV)
@@ -16,7 +16,12 @@ test: install
 	$(BIN)/python -m pytest -q tests
 
 demo: install
-	$(BIN)/python examples/demo.py
+	$(BIN)/tessaron demo --out out
+
+# tessaron beside Hugging Face tokenizers, sentencepiece and tiktoken.
+bench-peers: install
+	$(BIN)/python -m pip install -q '.[bench]'
+	$(BIN)/python bench/bench_peers.py
 
 clean:
 	rm -rf build $(VENV) $(SAN_VENV)

@@ -6,7 +6,8 @@ import random
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from reference.model_file import ModelFileError, read_model, vocab_listing, write_model
+from reference.model_file import Model, ModelFileError, read_model, vocab_listing, write_model
+from reference.train import train as reference_train
 from tessaron import BasicTokenizer
 
 HEAD = b"tessaron v1\n\n"
@@ -257,3 +258,29 @@ def test_loading_agrees_with_the_reference(tmp_path_factory, data):
     tok = loaded(tmp_path, data)
     assert saved(tok, tmp_path) == write_model(model)
     assert listing(tok, tmp_path) == vocab_listing(model.vocab(), model.merges)
+
+
+# Round trips through training and encoding.
+
+TRAINING_TEXTS = [
+    ("hi hi hi! hello there, hi!\n" * 20, 280),
+    ("ééé ëëë 我们我们 🙂🙂 \x00\x01\x7f\\]" * 30, 300),
+    ("abababababab", 400),  # runs out of pairs before the requested size
+]
+
+
+@pytest.mark.parametrize("num_threads", [1, 3])
+@pytest.mark.parametrize("text, vocab_size", TRAINING_TEXTS)
+def test_trained_tokenizer_round_trips(tmp_path, text, vocab_size, num_threads):
+    tok = BasicTokenizer(num_threads)
+    tok.train(text, vocab_size)
+    merges, vocab = reference_train(text, vocab_size)
+    model = Model(merges={pair: 256 + k for k, pair in enumerate(merges)})
+    assert saved(tok, tmp_path) == write_model(model)
+    assert listing(tok, tmp_path) == vocab_listing(vocab, model.merges)
+
+    again = loaded(tmp_path, saved(tok, tmp_path))
+    assert saved(again, tmp_path) == saved(tok, tmp_path)
+    assert listing(again, tmp_path) == listing(tok, tmp_path)
+    learned = range(256, 256 + len(merges))
+    assert again.decode(learned) == tok.decode(learned)

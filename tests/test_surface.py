@@ -114,3 +114,93 @@ def test_index_protocol_and_int_subclasses():
     tok = BasicTokenizer()
     tok.build_vocab()
     assert tok.decode([Index(), MyInt(105), True]) == "hi\\u0001"
+
+
+METHODS = {
+    "build_vocab": "($self)",
+    "save_model": "($self, file_path)",
+    "save_vocab": "($self, vocab_file_path)",
+    "train": "($self, text, vocab_size)",
+    "encode": "($self, text)",
+    "decode": "($self, ids)",
+    "load": "($self, model_file_path)",
+    "save": "($self, model_file_path, vocab_file_path)",
+}
+
+
+def test_methods_in_table_order_with_signatures():
+    names = [n for n in vars(BasicTokenizer) if not n.startswith("__")]
+    assert names == list(METHODS)
+    for name, signature in METHODS.items():
+        method = getattr(BasicTokenizer, name)
+        assert method.__text_signature__ == signature
+        assert method.__doc__ is None
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda t: t.save(),
+         "BasicTokenizer.save() missing 2 required positional arguments: "
+         "'model_file_path' and 'vocab_file_path'"),
+        (lambda t: t.save("m.model"),
+         "BasicTokenizer.save() missing 1 required positional argument: 'vocab_file_path'"),
+        (lambda t: t.save("a", "b", "c"),
+         "BasicTokenizer.save() takes 2 positional arguments but 3 were given"),
+        (lambda t: t.train(),
+         "BasicTokenizer.train() missing 2 required positional arguments: 'text' and 'vocab_size'"),
+        (lambda t: t.train("abc"),
+         "BasicTokenizer.train() missing 1 required positional argument: 'vocab_size'"),
+        (lambda t: t.encode("a", text="b"),
+         "BasicTokenizer.encode() got multiple values for argument 'text'"),
+        (lambda t: t.encode(txt="a"),
+         "BasicTokenizer.encode() got an unexpected keyword argument 'txt'"),
+        (lambda t: t.encode(b"abc"), "argument 'text': 'bytes' object cannot be cast as 'str'"),
+        (lambda t: t.save_model(__import__("pathlib").PurePosixPath("m")),
+         "argument 'file_path': 'PurePosixPath' object cannot be cast as 'str'"),
+        (lambda t: t.save("m", 5),
+         "argument 'vocab_file_path': 'int' object cannot be cast as 'str'"),
+        (lambda t: t.load(None),
+         "argument 'model_file_path': 'NoneType' object cannot be cast as 'str'"),
+    ],
+)
+def test_binding_and_cast_messages(call, message, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(TypeError) as info:
+        call(BasicTokenizer())
+    assert str(info.value) == message
+    assert list(tmp_path.iterdir()) == []  # nothing written before a refusal
+
+
+def test_keywords_bind_by_name():
+    tok = BasicTokenizer()
+    tok.train(vocab_size=257, text="abab")
+    assert tok.encode(text="abab") == [256, 256]
+
+
+def test_lone_surrogate_passes_unchanged():
+    with pytest.raises(UnicodeEncodeError) as info:
+        BasicTokenizer().encode("a\ud800")
+    assert not str(info.value).startswith("argument")
+
+
+def test_panic_exception_is_one_base_exception_class(capfd):
+    tok = BasicTokenizer()
+    classes = []
+    for _ in range(2):
+        try:
+            tok.train("abc", 255)
+        except Exception:  # pragma: no cover - must not catch it
+            pytest.fail("PanicException was caught as an Exception")
+        except BaseException as panic:
+            classes.append(type(panic))
+    assert classes[0] is classes[1]
+    panic = classes[0]
+    assert (panic.__module__, panic.__name__, panic.__bases__) == (
+        "pyo3_runtime", "PanicException", (BaseException,))
+    assert panic.__doc__
+    assert not hasattr(tessaron, "PanicException")
+    err = capfd.readouterr().err
+    assert "vocab_size must be at least 256" in err and ".cpp:" in err
+    tok.train("abab", 257)
+    assert tok.encode("abab") == [256, 256]

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "persist/open_file.hpp"
-#include "persist/utf8_check.hpp"
+#include "tokenizer/utf8.hpp"
 
 namespace tessaron::persist {
 

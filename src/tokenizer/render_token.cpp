@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "tokenizer/utf8.hpp"
+
 namespace tessaron {
 
 namespace {
@@ -14,8 +16,6 @@ void write_escape(std::uint32_t code_point, std::string& out) {
                       kHex[(code_point >> 4) & 0xF], kHex[code_point & 0xF]};
     out.append(escape, 6);
 }
-
-bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -34,42 +34,18 @@ void render_token(std::string_view bytes, std::string& out) {
             ++i;
             continue;
         }
-        // Length of the sequence and the allowed range of its second byte.
-        std::size_t need;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 3;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 4;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        } else {
+        const Utf8Step step = utf8_step(p + i, n - i);
+        if (!step.valid) {
             out.append(kReplacement);
-            ++i;
+            i += step.length;
             continue;
         }
-        std::size_t len = 1;
-        if (i + 1 < n && p[i + 1] >= lo && p[i + 1] <= hi) {
-            len = 2;
-            while (len < need && i + len < n && is_continuation(p[i + len])) {
-                ++len;
-            }
-        }
-        if (len < need) {
-            out.append(kReplacement);
-            i += len;
-            continue;
-        }
-        if (need == 2 && b == 0xC2 && p[i + 1] <= 0x9F) {
+        if (b == 0xC2 && p[i + 1] <= 0x9F) {
             write_escape(p[i + 1], out);  // U+0080..U+009F
         } else {
-            out.append(bytes.data() + i, need);
+            out.append(bytes.data() + i, step.length);
         }
-        i += need;
+        i += step.length;
     }
 }
 

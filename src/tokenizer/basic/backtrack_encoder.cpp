@@ -71,34 +71,9 @@ bool BacktrackEncoder::joins_remembered(std::uint32_t left, std::uint32_t right,
     return result;
 }
 
-// Walks back in time over the tokens that stood at the seam: the last token of the left
-// part's rightmost branch and the first of the right part's leftmost, undoing the later-made
-// of the two each step. The seam is crossed when a rule joins such a pair before either is
-// merged into its parent; on the right a tie counts as crossing, since a leftmost occurrence
-// of the same rule is merged first.
 bool BacktrackEncoder::joins(std::uint32_t left, std::uint32_t right,
                              std::size_t& steps) const {
-    std::uint32_t u = left;
-    std::uint32_t v = right;
-    std::uint64_t u_until = kNever;
-    std::uint64_t v_until = kNever;
-    for (;; ++steps) {
-        // A rule for (u, v) ranks no lower than any rule of u on the left or of v on the right;
-        // most pairs are ruled out by that alone, without a look-up.
-        const std::uint32_t floor = std::max(trie_.lowest_as_left(u), trie_.lowest_as_right(v));
-        if (floor != TokenTrie::kNone && floor < u_until && floor <= v_until) {
-            const std::uint32_t r = tables_.rank(u, v);
-            if (r != EncodeTables::kNoRank && r < u_until && r <= v_until) return false;
-        }
-        if (u < 256 && v < 256) return true;
-        if (u > v) {
-            u_until = u - 256;
-            u = trie_.right_of(u);
-        } else {
-            v_until = v - 256;
-            v = trie_.left_of(v);
-        }
-    }
+    return !trie_.seam_crossed(tables_, left, right, kNever, kNever, steps);
 }
 
 }  // namespace tessaron::basic

@@ -21,7 +21,8 @@ class TokenTrie {
 public:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-    // Empties the trie when the model's tokens are too long to spell out.
+    // Leaves the trie empty when the model is not ordered, its tokens are too long to spell
+    // out, or the trie would be too large to pay.
     void build(const EncodeTables& tables, const std::vector<std::uint32_t>& left,
                const std::vector<std::uint32_t>& right);
     bool empty() const { return nodes_.empty(); }
@@ -49,18 +50,16 @@ public:
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
     std::uint32_t length(std::uint32_t token) const { return length_[token]; }
-    // Parts of a made token; a byte has none (kNone).
-    std::uint32_t left_of(std::uint32_t token) const {
-        return token < 256 ? kNone : left_[token - 256];
-    }
-    std::uint32_t right_of(std::uint32_t token) const {
-        return token < 256 ? kNone : right_[token - 256];
-    }
-    // The lowest rank of a rule with `token` as its left (right) part; kNone when none.
-    std::uint32_t lowest_as_left(std::uint32_t token) const { return lowest_as_left_[token]; }
-    std::uint32_t lowest_as_right(std::uint32_t token) const { return lowest_as_right_[token]; }
+    // Whether, in the bytes of `left` then `right` encoded alone, some merge joins the two
+    // sides while `left` is not yet merged at rank `left_until` nor `right` at `right_until`
+    // (~0: never). Both must be self-encoding. Adds the steps taken to `steps`.
+    bool seam_crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+                      std::uint64_t left_until, std::uint64_t right_until,
+                      std::size_t& steps) const;
 
 private:
+    void clear();
+
     // Children of a node are numbered consecutively, breadth first, so the short prefixes that
     // most look-ups touch lie together; their labels are sorted.
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
@@ -92,6 +91,7 @@ private:
     std::vector<std::uint32_t> shorter_;     // per token
     std::vector<std::uint32_t> left_;        // per made token
     std::vector<std::uint32_t> right_;       // per made token
+    // The lowest rank of a rule with the token as its left (right) part; kNone when none.
     std::vector<std::uint32_t> lowest_as_left_;   // per token
     std::vector<std::uint32_t> lowest_as_right_;  // per token
     struct Node {

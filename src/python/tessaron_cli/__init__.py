@@ -1,0 +1,1 @@
+"""Command line for the tessaron byte-level BPE tokenizer."""

@@ -1,0 +1,5 @@
+import sys
+
+from tessaron_cli.main import main
+
+sys.exit(main())
