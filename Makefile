@@ -43,3 +43,42 @@ test-sanitize: $(SAN_BIN)/python
 	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(SAN_BIN)/python -m pytest -q -p no:cacheprovider tests
+
+# Coverage-guided fuzzing with libFuzzer (clang 16, installed from Debian when missing):
+# the model file reader, and the argument conversions through an embedded interpreter.
+# `make fuzz` builds both targets and runs each for FUZZ_SECONDS; the seed corpora are in
+# fuzz/corpus, new inputs go to build/fuzz/corpus, crashes to build/fuzz/crash-*.
+FUZZ_CXX := clang++-16
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_FLAGS := -std=c++20 -O1 -g -Isrc -fno-omit-frame-pointer \
+	-fsanitize=address,undefined -fno-sanitize-recover=all
+FUZZ_CORE := $(shell find src/tokenizer src/parallel src/persist -name '*.cpp' 2>/dev/null)
+FUZZ_MODULE := $(wildcard src/module/*.cpp)
+PY_HOME = $(shell $(PYTHON) -c 'import sys; print(sys.base_prefix)')
+PY_INCLUDE = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+PY_LIBDIR = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_config_var("LIBDIR"))')
+
+.PHONY: fuzz fuzz-build
+
+$(FUZZ_DIR)/.compiler:
+	command -v $(FUZZ_CXX) >/dev/null || \
+		{ apt-get update -qq && apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null; }
+	mkdir -p $(FUZZ_DIR) && touch $@
+
+$(FUZZ_DIR)/model_reader: fuzz/model_reader.cpp $(FUZZ_CORE) | $(FUZZ_DIR)/.compiler
+	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer $^ -pthread -o $@
+
+$(FUZZ_DIR)/arguments: fuzz/arguments.cpp $(FUZZ_CORE) $(FUZZ_MODULE) | $(FUZZ_DIR)/.compiler
+	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer -I$(PY_INCLUDE) \
+		-DTESSARON_PYTHON_HOME='"$(PY_HOME)"' -DTESSARON_FUZZ_DIR='"$(CURDIR)/fuzz"' \
+		$^ -pthread -L$(PY_LIBDIR) -Wl,-rpath,$(PY_LIBDIR) -lpython3.10 -ldl -lm -lutil -o $@
+
+fuzz-build: $(FUZZ_DIR)/model_reader $(FUZZ_DIR)/arguments
+
+fuzz: fuzz-build
+	mkdir -p $(FUZZ_DIR)/corpus/model $(FUZZ_DIR)/corpus/arguments
+	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/model_reader -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/model fuzz/corpus/model
+	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/arguments -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/arguments fuzz/corpus/arguments

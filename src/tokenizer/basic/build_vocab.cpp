@@ -1,8 +1,75 @@
 #include "tokenizer/basic/build_vocab.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "tokenizer/seeded_hash.hpp"
+
 namespace tessaron::basic {
 
+namespace {
+
+// Rules may name any earlier id, so a model file of a few dozen lines can chain tokens
+// that double in length at every step. Past this many bytes written by one build the
+// model cannot be held anyway: refuse it up front (MemoryError) instead of letting the
+// machine run out of memory. A thirty-second of physical memory leaves room for the
+// rendered copy, which can be six times the raw bytes.
+std::uint64_t byte_limit() {
+    static const std::uint64_t limit = [] {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long page_size = ::sysconf(_SC_PAGE_SIZE);
+        if (pages <= 0 || page_size <= 0) return std::uint64_t{1} << 30;
+        return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 32;
+    }();
+    return limit;
+}
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// Replays the build on lengths only; throws std::bad_alloc when it would write too much.
+void check_size(const TokenizerState& state) {
+    // Rules made by training or loading have the ids 256, 257, ...: a flat table holds
+    // their lengths; any other id goes to the map. Zero means not built in this pass.
+    std::vector<std::uint64_t> dense(state.merges.size(), 0);
+    std::unordered_map<TokenId, std::uint64_t, SeededHash> sparse;
+    auto length_of = [&](TokenId id) -> std::uint64_t {
+        if (id < 256) return 1;
+        if (id - 256 < dense.size()) {
+            if (dense[id - 256] != 0) return dense[id - 256];
+        } else if (auto it = sparse.find(id); it != sparse.end()) {
+            return it->second;
+        }
+        const std::string* bytes = state.vocab.find(id);
+        return bytes == nullptr ? 0 : bytes->size();  // zero: absent, the rule is skipped
+    };
+    std::uint64_t total = 256;
+    for (const auto& [pair, id] : state.merges) {
+        const std::uint64_t left = length_of(pair.left);
+        if (left == 0) continue;
+        const std::uint64_t right = length_of(pair.right);
+        if (right == 0) continue;
+        const std::uint64_t length = saturating_add(left, right);
+        if (id >= 256 && id - 256 < dense.size()) {
+            dense[id - 256] = length;
+        } else {
+            sparse.insert_or_assign(id, length);
+        }
+        total = saturating_add(total, length);
+        if (total > byte_limit()) throw std::bad_alloc();
+    }
+}
+
+}  // namespace
+
 void build_vocab(TokenizerState& state) {
+    check_size(state);
     Vocab& vocab = state.vocab;
     vocab.reserve(vocab.size() + 256 + state.merges.size() + state.special_tokens.size());
     for (TokenId b = 0; b < 256; ++b) {
