@@ -150,24 +150,25 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
     }
     std::vector<std::uint32_t> order{0};  // draft nodes, breadth first
     order.reserve(draft.size());
-    nodes_.assign(draft.size() + 1, Node{0, kNone, 0});
+    nodes_.assign(draft.size(), Node{0, kNone, 0});
     label_.assign(draft.size() + 8, 0);
     for (std::size_t i = 0; i < order.size(); ++i) {
         Draft& node = draft[order[i]];
-        nodes_[i] = Node{static_cast<std::uint32_t>(order.size()), node.token, 0};
+        const auto first = static_cast<std::uint32_t>(order.size());
+        const auto count = static_cast<std::uint32_t>(node.children.size());
+        nodes_[i] = Node{first | (count << kCountShift), node.token, 0};
         std::sort(node.children.begin(), node.children.end());
         for (const auto& [label, to] : node.children) {
             label_[order.size()] = label;
             order.push_back(to);
         }
-    }
-    nodes_[draft.size()].first_child = static_cast<std::uint32_t>(draft.size());
-    for (std::size_t i = 0; i < draft.size(); ++i) {
-        std::memcpy(&nodes_[i].labels, label_.data() + nodes_[i].first_child, 8);
+        std::memcpy(&nodes_[i].labels, label_.data() + first, 8);
     }
     pair_node_.assign(65536, kNone);
     for (std::uint32_t first = 1; first <= 256; ++first) {
-        for (std::uint32_t c = nodes_[first].first_child; c < nodes_[first + 1].first_child; ++c) {
+        const std::uint32_t children = nodes_[first].children;
+        const std::uint32_t begin = children & kFirstChildMask;
+        for (std::uint32_t c = begin; c < begin + (children >> kCountShift); ++c) {
             pair_node_[((first - 1) << 8) | label_[c]] = c;
         }
     }
