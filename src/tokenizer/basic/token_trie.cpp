@@ -22,7 +22,9 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
     for (;; ++steps) {
         // A rule for (u, v) ranks no lower than any rule of u on the left or of v on the right;
         // most pairs are ruled out by that alone, without a look-up.
-        const std::uint32_t floor = std::max(lowest_as_left_[u], lowest_as_right_[v]);
+        const Seam& us = seam_[u];
+        const Seam& vs = seam_[v];
+        const std::uint32_t floor = std::max(us.lowest_as_left, vs.lowest_as_right);
         if (floor != kNone && floor < left_until && floor <= right_until) {
             const std::uint32_t r = tables.rank(u, v);
             if (r != EncodeTables::kNoRank && r < left_until && r <= right_until) return true;
@@ -30,10 +32,10 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
         if (u < 256 && v < 256) return false;
         if (u > v) {
             left_until = u - 256;
-            u = right_[u - 256];
+            u = us.right;
         } else {
             right_until = v - 256;
-            v = left_[v - 256];
+            v = vs.left;
         }
     }
 }
@@ -41,10 +43,7 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
 void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
-    left_.clear();
-    right_.clear();
-    lowest_as_left_.clear();
-    lowest_as_right_.clear();
+    seam_.clear();
     nodes_.clear();
     pair_node_.clear();
     label_.clear();
@@ -88,13 +87,12 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
     for (std::size_t t = 0; t < tokens; ++t) {
         length_[t] = static_cast<std::uint32_t>(offset[t + 1] - offset[t]);
     }
-    left_ = left;
-    right_ = right;
-    lowest_as_left_.assign(tokens, kNone);
-    lowest_as_right_.assign(tokens, kNone);
+    seam_.assign(tokens, Seam{kNone, kNone, kNone, kNone});
     for (std::size_t r = left.size(); r-- > 0;) {
-        lowest_as_left_[left[r]] = static_cast<std::uint32_t>(r);
-        lowest_as_right_[right[r]] = static_cast<std::uint32_t>(r);
+        seam_[256 + r].left = left[r];
+        seam_[256 + r].right = right[r];
+        seam_[left[r]].lowest_as_left = static_cast<std::uint32_t>(r);
+        seam_[right[r]].lowest_as_right = static_cast<std::uint32_t>(r);
     }
 
     // A made token is self-encoding when both parts are and nothing crosses between them

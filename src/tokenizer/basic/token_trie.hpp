@@ -89,11 +89,15 @@ private:
 
     std::vector<std::uint32_t> length_;      // per token
     std::vector<std::uint32_t> shorter_;     // per token
-    std::vector<std::uint32_t> left_;        // per made token
-    std::vector<std::uint32_t> right_;       // per made token
-    // The lowest rank of a rule with the token as its left (right) part; kNone when none.
-    std::vector<std::uint32_t> lowest_as_left_;   // per token
-    std::vector<std::uint32_t> lowest_as_right_;  // per token
+    // What a seam walk reads of a token, together: a step then touches one cache line a side.
+    struct Seam {
+        std::uint32_t left;   // parts, for made tokens
+        std::uint32_t right;
+        // The lowest rank of a rule with the token as its left (right) part; kNone when none.
+        std::uint32_t lowest_as_left;
+        std::uint32_t lowest_as_right;
+    };
+    std::vector<Seam> seam_;  // per token
     // A node's children: its first child in the low bits, their count (up to 256) above, so
     // that a step reads one node. The trie has at most 2**16 + 1 nodes.
     static constexpr unsigned kCountShift = 23;
