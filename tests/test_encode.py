@@ -184,6 +184,15 @@ def test_long_runs_match_reference(model_dir, text):
     assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
 
 
+def test_token_followed_by_every_byte_matches_reference(model_dir):
+    # "ab" then each of the 256 bytes is a token: a prefix with the most children there can be.
+    pairs = [(97, 98)] + [(256, b) for b in range(256)] + [(257 + ord("c"), 97)]
+    tokenizer = loaded(model_dir / "wide.model", pairs)
+    merges = merges_from_lines(pairs)
+    text = "".join("ab" + chr(c) for c in [*range(128), 0xE9, 0x416, 0x6211, 0x1F600]) + "abca"
+    assert tokenizer.encode(text) == reference_encode(merges, text.encode())
+
+
 def test_model_with_very_long_tokens_matches_reference(model_dir):
     # Thirteen doublings make a token of 8192 bytes; such models are merged pair by pair.
     pairs = [(97, 97)] + [(256 + k, 256 + k) for k in range(12)]

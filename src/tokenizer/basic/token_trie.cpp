@@ -22,7 +22,9 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
     for (;; ++steps) {
         // A rule for (u, v) ranks no lower than any rule of u on the left or of v on the right;
         // most pairs are ruled out by that alone, without a look-up.
-        const std::uint32_t floor = std::max(lowest_as_left_[u], lowest_as_right_[v]);
+        const Seam& us = seam_[u];
+        const Seam& vs = seam_[v];
+        const std::uint32_t floor = std::max(us.lowest_as_left, vs.lowest_as_right);
         if (floor != kNone && floor < left_until && floor <= right_until) {
             const std::uint32_t r = tables.rank(u, v);
             if (r != EncodeTables::kNoRank && r < left_until && r <= right_until) return true;
@@ -30,10 +32,10 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
         if (u < 256 && v < 256) return false;
         if (u > v) {
             left_until = u - 256;
-            u = right_[u - 256];
+            u = us.right;
         } else {
             right_until = v - 256;
-            v = left_[v - 256];
+            v = vs.left;
         }
     }
 }
@@ -41,10 +43,7 @@ bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std
 void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
-    left_.clear();
-    right_.clear();
-    lowest_as_left_.clear();
-    lowest_as_right_.clear();
+    seam_.clear();
     nodes_.clear();
     pair_node_.clear();
     label_.clear();
@@ -88,13 +87,12 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
     for (std::size_t t = 0; t < tokens; ++t) {
         length_[t] = static_cast<std::uint32_t>(offset[t + 1] - offset[t]);
     }
-    left_ = left;
-    right_ = right;
-    lowest_as_left_.assign(tokens, kNone);
-    lowest_as_right_.assign(tokens, kNone);
+    seam_.assign(tokens, Seam{kNone, kNone, kNone, kNone});
     for (std::size_t r = left.size(); r-- > 0;) {
-        lowest_as_left_[left[r]] = static_cast<std::uint32_t>(r);
-        lowest_as_right_[right[r]] = static_cast<std::uint32_t>(r);
+        seam_[256 + r].left = left[r];
+        seam_[256 + r].right = right[r];
+        seam_[left[r]].lowest_as_left = static_cast<std::uint32_t>(r);
+        seam_[right[r]].lowest_as_right = static_cast<std::uint32_t>(r);
     }
 
     // A made token is self-encoding when both parts are and nothing crosses between them
@@ -140,34 +138,35 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
         draft[node].token = static_cast<std::uint32_t>(t);
         longest_ = std::max<std::size_t>(longest_, text.size());
     }
-    // The search beats merging only while the trie stays in the second-level cache: measured
-    // on English, a 48k-node trie (16k tokens) breaks even and a 117k-node one (32k) is a third
-    // slower. Larger models are merged.
-    constexpr std::size_t kMostNodes = std::size_t{1} << 16;
+    // The search beats merging only while the trie stays near the second-level cache: measured
+    // on English, a 117k-node trie (32k tokens) encodes about a tenth faster than merging
+    // (nodes of 16 bytes, one read a step). Larger models are merged.
+    constexpr std::size_t kMostNodes = std::size_t{1} << 17;
     if (draft.size() > kMostNodes) {
         clear();
         return;
     }
     std::vector<std::uint32_t> order{0};  // draft nodes, breadth first
     order.reserve(draft.size());
-    nodes_.assign(draft.size() + 1, Node{0, kNone, 0});
+    nodes_.assign(draft.size(), Node{0, kNone, 0});
     label_.assign(draft.size() + 8, 0);
     for (std::size_t i = 0; i < order.size(); ++i) {
         Draft& node = draft[order[i]];
-        nodes_[i] = Node{static_cast<std::uint32_t>(order.size()), node.token, 0};
+        const auto first = static_cast<std::uint32_t>(order.size());
+        const auto count = static_cast<std::uint32_t>(node.children.size());
+        nodes_[i] = Node{first | (count << kCountShift), node.token, 0};
         std::sort(node.children.begin(), node.children.end());
         for (const auto& [label, to] : node.children) {
             label_[order.size()] = label;
             order.push_back(to);
         }
-    }
-    nodes_[draft.size()].first_child = static_cast<std::uint32_t>(draft.size());
-    for (std::size_t i = 0; i < draft.size(); ++i) {
-        std::memcpy(&nodes_[i].labels, label_.data() + nodes_[i].first_child, 8);
+        std::memcpy(&nodes_[i].labels, label_.data() + first, 8);
     }
     pair_node_.assign(65536, kNone);
     for (std::uint32_t first = 1; first <= 256; ++first) {
-        for (std::uint32_t c = nodes_[first].first_child; c < nodes_[first + 1].first_child; ++c) {
+        const std::uint32_t children = nodes_[first].children;
+        const std::uint32_t begin = children & kFirstChildMask;
+        for (std::uint32_t c = begin; c < begin + (children >> kCountShift); ++c) {
             pair_node_[((first - 1) << 8) | label_[c]] = c;
         }
     }

@@ -64,8 +64,8 @@ private:
     // most look-ups touch lie together; their labels are sorted.
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
         const Node& here = nodes_[node];
-        std::uint32_t lo = here.first_child;
-        std::uint32_t hi = nodes_[node + 1].first_child;
+        std::uint32_t lo = here.children & kFirstChildMask;
+        std::uint32_t hi = lo + (here.children >> kCountShift);
         std::uint64_t labels = here.labels;
         if (hi - lo > 8) {
             while (hi - lo > 8) {
@@ -89,17 +89,25 @@ private:
 
     std::vector<std::uint32_t> length_;      // per token
     std::vector<std::uint32_t> shorter_;     // per token
-    std::vector<std::uint32_t> left_;        // per made token
-    std::vector<std::uint32_t> right_;       // per made token
-    // The lowest rank of a rule with the token as its left (right) part; kNone when none.
-    std::vector<std::uint32_t> lowest_as_left_;   // per token
-    std::vector<std::uint32_t> lowest_as_right_;  // per token
+    // What a seam walk reads of a token, together: a step then touches one cache line a side.
+    struct Seam {
+        std::uint32_t left;   // parts, for made tokens
+        std::uint32_t right;
+        // The lowest rank of a rule with the token as its left (right) part; kNone when none.
+        std::uint32_t lowest_as_left;
+        std::uint32_t lowest_as_right;
+    };
+    std::vector<Seam> seam_;  // per token
+    // A node's children: its first child in the low bits, their count (up to 256) above, so
+    // that a step reads one node. The trie has at most 2**16 + 1 nodes.
+    static constexpr unsigned kCountShift = 23;
+    static constexpr std::uint32_t kFirstChildMask = (std::uint32_t{1} << kCountShift) - 1;
     struct Node {
-        std::uint32_t first_child;
+        std::uint32_t children;
         std::uint32_t token;   // the self-encoding token spelled, or kNone
         std::uint64_t labels;  // of the first eight children, so that a step reads one node
     };
-    std::vector<Node> nodes_;           // plus one past the last, for its first_child
+    std::vector<Node> nodes_;
     std::vector<unsigned char> label_;  // per node: the byte leading to it; 8 bytes of padding
     std::vector<std::uint32_t> pair_node_;  // per two-byte prefix: its node, or kNone
     std::size_t longest_ = 1;
