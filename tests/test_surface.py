@@ -204,3 +204,14 @@ def test_panic_exception_is_one_base_exception_class(capfd):
     assert "vocab_size must be at least 256" in err and ".cpp:" in err
     tok.train("abab", 257)
     assert tok.encode("abab") == [256, 256]
+
+
+def test_second_interpreter_is_refused():
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    interp = interpreters.create()
+    try:
+        with pytest.raises(interpreters.RunFailedError, match="ImportError"):
+            interpreters.run_string(interp, "import tessaron")
+    finally:
+        interpreters.destroy(interp)
+    assert BasicTokenizer().encode("ok") == [111, 107]
