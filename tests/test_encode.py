@@ -175,6 +175,18 @@ def test_ordered_models_on_long_texts_match_reference(model_dir, seed):
         assert tokenizer.encode(text) == reference_encode(merges, text.encode())
 
 
+@pytest.mark.parametrize("seed", [33, 48])
+def test_tokens_with_long_joinable_edges_match_reference(model_dir, seed):
+    # Hundreds of rules over two or three letters: many tokens have more than three parts along
+    # an edge that a later rule can still join across, which the pair test handles apart.
+    rng = random.Random(seed)
+    alphabet = "abc"[: rng.randint(2, 3)]
+    pairs = ordered_pairs(rng, rng.randint(100, 400), alphabet)
+    tokenizer = loaded(model_dir / "edges.model", pairs)
+    text = varied_text(rng, 3000, alphabet)
+    assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
+
+
 @pytest.mark.parametrize("text", ["a" * 5000, "ab" * 2500, "a" * 4999 + "b"])
 def test_long_runs_match_reference(model_dir, text):
     # Doubling rules for runs of a and of ab, plus a rule that ends them.

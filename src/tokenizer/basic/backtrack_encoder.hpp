@@ -21,23 +21,17 @@ namespace tessaron::basic {
 
 class BacktrackEncoder {
 public:
-    // `tables` must be ordered with a trie; `text_length` sizes the caches.
-    BacktrackEncoder(const EncodeTables& tables, std::size_t text_length);
+    // `tables` must be ordered with a trie.
+    explicit BacktrackEncoder(const EncodeTables& tables);
 
     // Appends the tokens of bytes[0..n) to `out`, n >= 2.
     void encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
 
 private:
-    // Whether the bytes of `left` then `right` encode to exactly left, right; adds the steps
-    // taken to `steps`.
-    bool joins(std::uint32_t left, std::uint32_t right, std::size_t& steps) const;
-    // The same, through a small direct-mapped cache of recent answers.
-    bool joins_remembered(std::uint32_t left, std::uint32_t right, std::size_t& steps);
-
     const EncodeTables& tables_;
     const TokenTrie& trie_;
+    const TokenSeams& seams_;
     SegmentMerger<false> merger_;     // for segments the search gives up on
-    std::vector<std::uint64_t> remembered_;
     std::vector<std::uint8_t> dead_;  // positions the search backed out of
 };
 

@@ -44,7 +44,7 @@ std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) 
     // Ordered models: a search over whole tokens, or merging where the tokens are too long to
     // list. Other models: merging in rounds.
     if (tables.ordered() && !tables.trie().empty()) {
-        BacktrackEncoder search(tables, n);
+        BacktrackEncoder search(tables);
         encode_segments(tables, search, bytes, n, tokens);
     } else if (tables.ordered()) {
         SegmentMerger<false> merger(tables);

@@ -183,7 +183,14 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
             }
         }
     }
-    trie_.build(*this, left, right);
+    seams_.clear();
+    if (ordered_) seams_.build(left, right);
+    trie_.build(*this, seams_, left, right);
+    if (trie_.empty()) {
+        seams_.clear();
+    } else {
+        seams_.build_joins(left, right);
+    }
 }
 
 }  // namespace tessaron::basic

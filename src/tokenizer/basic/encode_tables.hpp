@@ -5,12 +5,14 @@
 // bytes keep their values and each other id gets the next number the first time a rule (in
 // rank order) produces it. A rule whose part can never be produced from bytes, or that names
 // the id 2**64 - 1, can never apply and is left out. Ordered models also get a trie of the
-// tokens that can appear in an encoding, for the left-to-right search.
+// tokens that can appear in an encoding and a test of which can stand side by side, for the
+// left-to-right search.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "tokenizer/basic/token_seams.hpp"
 #include "tokenizer/basic/token_trie.hpp"
 #include "tokenizer/ordered_map.hpp"
 #include "tokenizer/types.hpp"
@@ -56,6 +58,8 @@ public:
 
     // Empty unless the model is ordered and its tokens are of modest length.
     const TokenTrie& trie() const { return trie_; }
+    // Whether tokens stay apart side by side; ready when the trie is.
+    const TokenSeams& seams() const { return seams_; }
 
     std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
     TokenId id_of(std::uint32_t token) const { return token_id_[token]; }
@@ -80,6 +84,7 @@ private:
     unsigned shift_ = 63;
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
     std::vector<TokenId> token_id_;          // per token: its id in the model
+    TokenSeams seams_;
     TokenTrie trie_;
 };
 

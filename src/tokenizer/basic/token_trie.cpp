@@ -5,52 +5,23 @@
 #include <cstring>
 
 #include "tokenizer/basic/encode_tables.hpp"
+#include "tokenizer/basic/token_seams.hpp"
 #include "tokenizer/internal_failure.hpp"
 
 namespace tessaron::basic {
 
-// Walks back in time over the tokens that stood at the seam: the last token of the left
-// part's rightmost branch and the first of the right part's leftmost, undoing the later-made
-// of the two each step. The seam is crossed when a rule joins such a pair before either is
-// merged into its parent; on the right a tie counts as crossing, since a leftmost occurrence
-// of the same rule is merged first.
-bool TokenTrie::seam_crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
-                             std::uint64_t left_until, std::uint64_t right_until,
-                             std::size_t& steps) const {
-    std::uint32_t u = left;
-    std::uint32_t v = right;
-    for (;; ++steps) {
-        // A rule for (u, v) ranks no lower than any rule of u on the left or of v on the right;
-        // most pairs are ruled out by that alone, without a look-up.
-        const Seam& us = seam_[u];
-        const Seam& vs = seam_[v];
-        const std::uint32_t floor = std::max(us.lowest_as_left, vs.lowest_as_right);
-        if (floor != kNone && floor < left_until && floor <= right_until) {
-            const std::uint32_t r = tables.rank(u, v);
-            if (r != EncodeTables::kNoRank && r < left_until && r <= right_until) return true;
-        }
-        if (u < 256 && v < 256) return false;
-        if (u > v) {
-            left_until = u - 256;
-            u = us.right;
-        } else {
-            right_until = v - 256;
-            v = vs.left;
-        }
-    }
-}
-
 void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
-    seam_.clear();
     nodes_.clear();
     pair_node_.clear();
+    quads_.clear();
     label_.clear();
     longest_ = 1;
 }
 
-void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_t>& left,
+void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
+                      const std::vector<std::uint32_t>& left,
                       const std::vector<std::uint32_t>& right) {
     clear();
     if (!tables.ordered()) return;
@@ -87,14 +58,6 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
     for (std::size_t t = 0; t < tokens; ++t) {
         length_[t] = static_cast<std::uint32_t>(offset[t + 1] - offset[t]);
     }
-    seam_.assign(tokens, Seam{kNone, kNone, kNone, kNone});
-    for (std::size_t r = left.size(); r-- > 0;) {
-        seam_[256 + r].left = left[r];
-        seam_[256 + r].right = right[r];
-        seam_[left[r]].lowest_as_left = static_cast<std::uint32_t>(r);
-        seam_[right[r]].lowest_as_right = static_cast<std::uint32_t>(r);
-    }
-
     // A made token is self-encoding when both parts are and nothing crosses between them
     // before its own rule applies; parts come first in rank order.
     std::vector<std::uint8_t> self(tokens, 1);
@@ -103,7 +66,7 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
         std::size_t ignored = 0;
         const auto rank = static_cast<std::uint32_t>(r);
         self[256 + r] = self[left[r]] && self[right[r]] &&
-                        !seam_crossed(tables, left[r], right[r], rank, rank, ignored);
+                        !seams.crossed(tables, left[r], right[r], rank, rank, ignored);
         if (self[256 + r]) edges += length_[256 + r] - 1;
     }
     // A linked trie first, then renumbered breadth first into arrays.
@@ -162,6 +125,28 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
         }
         std::memcpy(&nodes_[i].labels, label_.data() + first, 8);
     }
+    // Parents come before their children: hand each node the best token of its parent when it
+    // spells none itself, and note the nodes four bytes deep with their bytes.
+    std::vector<std::uint32_t> word(nodes_.size(), 0);
+    std::vector<std::uint8_t> depth(nodes_.size(), 0);
+    std::size_t quads = 0;
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        const std::uint32_t begin = nodes_[i].children & kFirstChildMask;
+        for (std::uint32_t c = begin; c < begin + (nodes_[i].children >> kCountShift); ++c) {
+            if (nodes_[c].best == kNone) nodes_[c].best = nodes_[i].best;
+            depth[c] = static_cast<std::uint8_t>(std::min(depth[i] + 1, 5));
+            if (depth[c] <= 4) word[c] = word[i] | (std::uint32_t{label_[c]} << (8 * depth[i]));
+            quads += depth[c] == 4;
+        }
+    }
+    quads_.assign(std::bit_ceil(2 * quads + 2), Quad{0, kNone});
+    quad_shift_ = 32 - static_cast<unsigned>(std::countr_zero(quads_.size()));
+    for (std::size_t c = 0; c < nodes_.size(); ++c) {
+        if (depth[c] != 4) continue;
+        std::size_t at = (word[c] * 0x9E3779B1u) >> quad_shift_;
+        while (quads_[at].node != kNone) at = (at + 1) & (quads_.size() - 1);
+        quads_[at] = Quad{word[c], static_cast<std::uint32_t>(c)};
+    }
     pair_node_.assign(65536, kNone);
     for (std::uint32_t first = 1; first <= 256; ++first) {
         const std::uint32_t children = nodes_[first].children;
@@ -175,12 +160,10 @@ void TokenTrie::build(const EncodeTables& tables, const std::vector<std::uint32_
         if (!self[t]) continue;
         const std::string_view text = spelled(t);
         std::uint32_t node = static_cast<unsigned char>(text[0]) + 1u;
-        std::uint32_t best = static_cast<unsigned char>(text[0]);
         for (std::size_t i = 1; i + 1 < text.size(); ++i) {
             node = child(node, static_cast<unsigned char>(text[i]));
-            if (nodes_[node].token != kNone) best = nodes_[node].token;
         }
-        shorter_[t] = best;
+        shorter_[t] = nodes_[node].best;
     }
 }
 

@@ -1,0 +1,76 @@
+// Whether merges cross between two tokens of an ordered model written side by side.
+//
+// In an ordered model token 256 + r is made by the rule of rank r. Encode the bytes of a left
+// token x followed by those of a right token y: until some merge joins the two sides, each
+// side is merged exactly as it is alone. The tokens standing at the seam are then a token of
+// x's last edge (x, its last part, that one's last part, and so on down to a byte) and one of
+// y's first edge. A rule of rank r joins a from x's edge to b from y's edge exactly when r comes
+// before the rule that merges a into its parent and no later than the one that merges b (on
+// the right a tie crosses: the leftmost occurrence of that rule goes first); both then stand
+// at time r. So the seam is crossed exactly when some such pair has a rule in time, and only
+// the few tokens of each edge that any rule could still join in time need to be tried.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tessaron::basic {
+
+class EncodeTables;
+
+class TokenSeams {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+    // `left` and `right` are the parts of the rule of each rank; the model must be ordered.
+    // `build` readies `crossed`; `build_joins` then readies `joins`.
+    void build(const std::vector<std::uint32_t>& left, const std::vector<std::uint32_t>& right);
+    void build_joins(const std::vector<std::uint32_t>& left,
+                     const std::vector<std::uint32_t>& right);
+    void clear();
+
+    // Whether, in the bytes of `left` then `right` encoded alone, some merge joins the two
+    // sides while `left` is not yet merged at rank `left_until` nor `right` at `right_until`
+    // (~0: never). Walks both edges; adds the steps taken to `steps`.
+    bool crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+                 std::uint64_t left_until, std::uint64_t right_until, std::size_t& steps) const;
+
+    // Whether the bytes of `left` then `right`, two tokens that each encode to themselves,
+    // encode to exactly left, right. Adds the rule look-ups made to `steps`.
+    bool joins(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+               std::size_t& steps) const;
+
+private:
+    struct Parts {
+        std::uint32_t left;  // for made tokens
+        std::uint32_t right;
+        // The lowest rank of a rule with the token as its left (right) part; kNone when none.
+        std::uint32_t lowest_as_left;
+        std::uint32_t lowest_as_right;
+    };
+
+    // The tokens of one edge that some rule could join in time, with the rank before which
+    // (left) or up to which (right) it must come, and the lowest rank of a rule that could.
+    // An unused place can never pass the test. Edges with more such tokens are walked.
+    static constexpr unsigned kEdgeTokens = 3;
+    struct Edge {
+        std::uint32_t token[kEdgeTokens];
+        std::uint32_t until[kEdgeTokens];
+        std::uint32_t lowest[kEdgeTokens];
+        std::uint32_t overflow;
+    };
+
+    std::uint64_t filter_bit(std::uint32_t left, std::uint32_t right) const {
+        return (((std::uint64_t{left} << 32) | right) * 0x9E3779B97F4A7C15ULL) >> filter_shift_;
+    }
+
+    std::vector<Parts> parts_;       // per token
+    std::vector<Edge> last_edge_;    // per token, as the left one of two
+    std::vector<Edge> first_edge_;   // per token, as the right one
+    // A bit per hashed rule pair, small enough for the first cache level: most pairs that pass
+    // the timing test have no rule, and the bit saves their look-up.
+    std::vector<std::uint64_t> rule_filter_;
+    unsigned filter_shift_ = 63;
+};
+
+}  // namespace tessaron::basic
