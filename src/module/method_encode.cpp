@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -16,13 +17,11 @@ PyObject* method_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
     return guarded([&] {
         BoundArgs bound = bind_fastcall(kEncodeSignature, args, nargs, kwnames);
-        std::vector<TokenId> ids;
-        {
-            Borrow access(borrow_flag_of(self), Access::Shared);
-            const std::string_view text = to_utf8(bound[0].get(), "text");
-            ids = basic::encode(state_of(self), text);
-        }
-        return ids_to_list(ids).release();
+        Borrow access(borrow_flag_of(self), Access::Shared);
+        const std::string_view text = to_utf8(bound[0].get(), "text");
+        const basic::TokenizerState& state = state_of(self);
+        const std::vector<std::uint32_t> tokens = basic::encode_dense(state, text);
+        return ids_to_list(tokens, state.encode_tables.token_ids()).release();
     });
 }
 

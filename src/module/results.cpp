@@ -36,6 +36,16 @@ Ref ids_to_list(std::span<const TokenId> ids) {
     return list;
 }
 
+Ref ids_to_list(std::span<const std::uint32_t> tokens, std::span<const TokenId> id_of) {
+    Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        PyObject* item = make_int(id_of[tokens[i]]);
+        if (item == nullptr) throw_error_set();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
 Ref utf8_to_str(std::string_view text) {
     return Ref::checked(
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));

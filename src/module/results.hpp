@@ -1,6 +1,7 @@
 // Core results as new Python objects.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -11,6 +12,8 @@ namespace tessaron::py {
 
 // A list made at its final length.
 Ref ids_to_list(std::span<const TokenId> ids);
+// The same for ids given as indexes into `id_of`.
+Ref ids_to_list(std::span<const std::uint32_t> tokens, std::span<const TokenId> id_of);
 
 // Text known to be valid UTF-8.
 Ref utf8_to_str(std::string_view text);

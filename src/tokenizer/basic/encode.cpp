@@ -33,11 +33,12 @@ void encode_segments(const EncodeTables& tables, SegmentEncoder& encoder,
 
 }  // namespace
 
-std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) {
+std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string_view text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     const EncodeTables& tables = state.encode_tables;
-    if (n < 2 || !tables.has_rules()) return std::vector<TokenId>(bytes, bytes + n);
+    // Bytes are their own dense numbers.
+    if (n < 2 || !tables.has_rules()) return std::vector<std::uint32_t>(bytes, bytes + n);
 
     std::vector<std::uint32_t> tokens;
     tokens.reserve(n / 3 + 16);
@@ -53,8 +54,13 @@ std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) 
         SegmentMerger<true> merger(tables);
         encode_segments(tables, merger, bytes, n, tokens);
     }
+    return tokens;
+}
+
+std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) {
+    const std::vector<std::uint32_t> tokens = encode_dense(state, text);
     std::vector<TokenId> ids(tokens.size());
-    for (std::size_t i = 0; i < tokens.size(); ++i) ids[i] = tables.id_of(tokens[i]);
+    for (std::size_t i = 0; i < tokens.size(); ++i) ids[i] = state.encode_tables.id_of(tokens[i]);
     return ids;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tokenizer/basic/token_seams.hpp"
@@ -63,6 +64,7 @@ public:
 
     std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
     TokenId id_of(std::uint32_t token) const { return token_id_[token]; }
+    std::span<const TokenId> token_ids() const { return token_id_; }
 
 private:
     static constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
