@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <functional>
 #include <queue>
+#include <string>
+#include <string_view>
 
 #include "tokenizer/basic/encode_tables.hpp"
 #include "tokenizer/basic/token_seams.hpp"
@@ -15,10 +16,9 @@ namespace tessaron::basic {
 void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
-    nodes_.clear();
+    cells_.clear();
     pair_node_.clear();
     quads_.clear();
-    label_.clear();
     longest_ = 1;
 }
 
@@ -103,17 +103,16 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
         draft[node].token = static_cast<std::uint32_t>(t);
         longest_ = std::max<std::size_t>(longest_, text.size());
     }
-    // The search beats merging only while the trie stays near the second-level cache: measured
-    // on English, a 117k-node trie (32k tokens) encodes about a tenth faster than merging
-    // (nodes of 16 bytes, one read a step). Larger models are merged.
+    // The search beats merging only while the trie stays near the second-level cache (a 32k
+    // model of English has 117k nodes of 12 bytes). Larger models are merged.
     constexpr std::size_t kMostNodes = std::size_t{1} << 17;
     if (draft.size() > kMostNodes) {
         clear();
         return;
     }
-    // Nodes are numbered as their parent is laid out, children together. Parents are laid out
-    // hottest first, by the lowest rank below them (early rules join the commonest pairs), so
-    // that the paths most searches take share few cache lines.
+    // Parents are laid out hottest first, by the lowest rank below them (early rules join the
+    // commonest pairs), each with its children in the first free cells that fit, so that the
+    // paths most searches take share few cache lines.
     std::vector<std::uint32_t> hottest(draft.size(), kNone);
     for (std::size_t d = draft.size(); d-- > 0;) {
         if (draft[d].token != kNone) hottest[d] = std::min(hottest[d], draft[d].token);
@@ -121,68 +120,98 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             hottest[d] = std::min(hottest[d], hottest[to]);
         }
     }
-    std::vector<std::uint32_t> order{0};  // draft nodes by number
-    order.reserve(draft.size());
-    nodes_.assign(draft.size(), Node{0, kNone, 0});
-    label_.assign(draft.size() + 8, 0);
-    using Waiting = std::pair<std::uint64_t, std::uint32_t>;  // (hotness, number)
+    constexpr Cell kFree{kNone, 0, kNone};
+    cells_.assign(draft.size() + draft.size() / 4 + 512, kFree);
+    std::vector<std::uint8_t> used(cells_.size(), 0);
+    std::vector<std::uint32_t> draft_of(cells_.size(), kNone);  // per cell
+    std::vector<std::uint32_t> word(cells_.size(), 0);           // first four bytes, per cell
+    std::vector<std::uint8_t> depth(cells_.size(), 0);
+    pair_node_.assign(65536, kNone);
+    std::vector<std::uint32_t> quad_cells;
+    used[0] = 1;
+    draft_of[0] = 0;
+    std::size_t first_free = 1;
+    std::size_t high_water = 0;  // the last used cell
+    using Waiting = std::pair<std::uint64_t, std::uint32_t>;  // (heat, cell)
     std::priority_queue<Waiting, std::vector<Waiting>, std::greater<>> waiting;
     waiting.push({0, 0});
+    std::uint64_t placed = 0;  // breaks ties in heat by the order of placing
     while (!waiting.empty()) {
-        const std::uint32_t i = waiting.top().second;
+        const std::uint32_t cell = waiting.top().second;
         waiting.pop();
-        Draft& node = draft[order[i]];
-        const auto first = static_cast<std::uint32_t>(order.size());
-        const auto count = static_cast<std::uint32_t>(node.children.size());
-        nodes_[i] = Node{first | (count << kCountShift), node.token, 0};
+        Draft& node = draft[draft_of[cell]];
+        if (node.children.empty()) continue;
         std::sort(node.children.begin(), node.children.end());
+        const unsigned lowest = node.children.front().first;
+        while (used[first_free]) ++first_free;
+        // First fit, but wide nodes and long searches go past the last used cell, which keeps
+        // the build linear; a trie that spreads too thin is dropped below.
+        std::size_t base = first_free > lowest ? first_free - lowest : 1;
+        const bool wide = node.children.size() > 16;
+        for (unsigned tries = 0;; ++tries) {
+            if (wide || tries == 64) base = std::max<std::size_t>(high_water + 1, lowest) - lowest;
+            if (base + 256 >= cells_.size()) {
+                cells_.resize(cells_.size() * 2, kFree);
+                used.resize(cells_.size(), 0);
+                draft_of.resize(cells_.size(), kNone);
+                word.resize(cells_.size(), 0);
+                depth.resize(cells_.size(), 0);
+            }
+            bool fits = true;
+            for (const auto& [label, to] : node.children) {
+                if (used[base + label]) {
+                    fits = false;
+                    break;
+                }
+            }
+            if (fits) break;
+            ++base;
+        }
+        cells_[cell].base = static_cast<std::uint32_t>(base);
         for (const auto& [label, to] : node.children) {
-            label_[order.size()] = label;
-            waiting.push({(std::uint64_t{hottest[to]} << 32) | order.size(),
-                          static_cast<std::uint32_t>(order.size())});
-            order.push_back(to);
-        }
-        std::memcpy(&nodes_[i].labels, label_.data() + first, 8);
-    }
-    // Parents come before their children: hand each node the best token of its parent when it
-    // spells none itself, and note the nodes four bytes deep with their bytes.
-    std::vector<std::uint32_t> word(nodes_.size(), 0);
-    std::vector<std::uint8_t> depth(nodes_.size(), 0);
-    std::size_t quads = 0;
-    for (std::size_t i = 0; i < nodes_.size(); ++i) {
-        const std::uint32_t begin = nodes_[i].children & kFirstChildMask;
-        for (std::uint32_t c = begin; c < begin + (nodes_[i].children >> kCountShift); ++c) {
-            if (nodes_[c].best == kNone) nodes_[c].best = nodes_[i].best;
-            depth[c] = static_cast<std::uint8_t>(std::min(depth[i] + 1, 5));
-            if (depth[c] <= 4) word[c] = word[i] | (std::uint32_t{label_[c]} << (8 * depth[i]));
-            quads += depth[c] == 4;
+            const std::size_t c = base + label;
+            used[c] = 1;
+            high_water = std::max(high_water, c);
+            draft_of[c] = to;
+            cells_[c].parent = cell;
+            // A node without a token of its own inherits its parent's best.
+            cells_[c].best = draft[to].token != kNone ? draft[to].token : cells_[cell].best;
+            depth[c] = static_cast<std::uint8_t>(std::min(depth[cell] + 1, 5));
+            if (depth[c] <= 4) word[c] = word[cell] | (std::uint32_t{label} << (8 * depth[cell]));
+            if (depth[c] == 2) {
+                pair_node_[((word[c] & 0xFF) << 8) | label] = static_cast<std::uint32_t>(c);
+            }
+            if (depth[c] == 4) quad_cells.push_back(static_cast<std::uint32_t>(c));
+            waiting.push({(std::uint64_t{hottest[to]} << 32) | placed++,
+                          static_cast<std::uint32_t>(c)});
         }
     }
-    quads_.assign(std::bit_ceil(2 * quads + 2), Quad{0, kNone});
+    // Room for any base + byte past the last used cell.
+    std::size_t top_base = 0;
+    for (const Cell& cell : cells_) top_base = std::max<std::size_t>(top_base, cell.base);
+    cells_.resize(std::max(high_water + 1, top_base + 256), kFree);
+    if (cells_.size() > 4 * draft.size() + 65536) {
+        clear();
+        return;
+    }
+    cells_.shrink_to_fit();
+
+    quads_.assign(std::bit_ceil(2 * quad_cells.size() + 2), Quad{0, kNone});
     quad_shift_ = 32 - static_cast<unsigned>(std::countr_zero(quads_.size()));
-    for (std::size_t c = 0; c < nodes_.size(); ++c) {
-        if (depth[c] != 4) continue;
+    for (const std::uint32_t c : quad_cells) {
         std::size_t at = (word[c] * 0x9E3779B1u) >> quad_shift_;
         while (quads_[at].node != kNone) at = (at + 1) & (quads_.size() - 1);
-        quads_[at] = Quad{word[c], static_cast<std::uint32_t>(c)};
-    }
-    pair_node_.assign(65536, kNone);
-    for (std::uint32_t first = 1; first <= 256; ++first) {
-        const std::uint32_t children = nodes_[first].children;
-        const std::uint32_t begin = children & kFirstChildMask;
-        for (std::uint32_t c = begin; c < begin + (children >> kCountShift); ++c) {
-            pair_node_[((first - 1) << 8) | label_[c]] = c;
-        }
+        quads_[at] = Quad{word[c], c};
     }
     shorter_.assign(tokens, kNone);
     for (std::size_t t = 256; t < tokens; ++t) {
         if (!self[t]) continue;
         const std::string_view text = spelled(t);
-        std::uint32_t node = static_cast<unsigned char>(text[0]) + 1u;
-        for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        std::uint32_t node = 0;
+        for (std::size_t i = 0; i + 1 < text.size(); ++i) {
             node = child(node, static_cast<unsigned char>(text[i]));
         }
-        shorter_[t] = nodes_[node].best;
+        shorter_[t] = cells_[node].best;
     }
 }
 

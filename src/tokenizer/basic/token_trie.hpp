@@ -6,11 +6,8 @@
 // the trie maps byte strings to tokens.
 #pragma once
 
-#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
-#include <string_view>
 #include <vector>
 
 namespace tessaron::basic {
@@ -26,7 +23,7 @@ public:
     // out, or the trie would be too large to pay.
     void build(const EncodeTables& tables, const TokenSeams& seams,
                const std::vector<std::uint32_t>& left, const std::vector<std::uint32_t>& right);
-    bool empty() const { return nodes_.empty(); }
+    bool empty() const { return cells_.empty(); }
 
     // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
     // the trie steps taken to `steps`.
@@ -55,7 +52,7 @@ public:
             node = next;
         }
         steps += i;
-        return nodes_[node].best;
+        return cells_[node].best;
     }
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
@@ -64,46 +61,21 @@ public:
 private:
     void clear();
 
-    // Children of a node are numbered consecutively, breadth first, so the short prefixes that
-    // most look-ups touch lie together; their labels are sorted.
+    // A double array: the child of `node` by `byte` is the cell base + byte, if that cell
+    // names `node` as its parent. A step is one read.
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
-        const Node& here = nodes_[node];
-        std::uint32_t lo = here.children & kFirstChildMask;
-        std::uint32_t hi = lo + (here.children >> kCountShift);
-        std::uint64_t labels = here.labels;
-        if (hi - lo > 8) {
-            while (hi - lo > 8) {
-                const std::uint32_t mid = lo + (hi - lo) / 2;
-                if (label_[mid] <= byte) {
-                    lo = mid;
-                } else {
-                    hi = mid;
-                }
-            }
-            std::memcpy(&labels, label_.data() + lo, 8);
-        }
-        if (hi == lo) return kNone;
-        // Up to eight labels at once: the lowest zero byte of labels ^ byte.
-        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-        const std::uint64_t x = labels ^ (kOnes * byte);
-        const std::uint64_t in_range = ~std::uint64_t{0} >> (64 - 8 * (hi - lo));
-        const std::uint64_t hits = (x - kOnes) & ~x & (kOnes << 7) & in_range;
-        return hits ? lo + static_cast<std::uint32_t>(std::countr_zero(hits) >> 3) : kNone;
+        const std::uint32_t c = cells_[node].base + byte;
+        return cells_[c].parent == node ? c : kNone;
     }
 
     std::vector<std::uint32_t> length_;      // per token
     std::vector<std::uint32_t> shorter_;     // per token
-    // A node's children: its first child in the low bits, their count (up to 256) above, so
-    // that a step reads one node. The trie has at most 2**16 + 1 nodes.
-    static constexpr unsigned kCountShift = 23;
-    static constexpr std::uint32_t kFirstChildMask = (std::uint32_t{1} << kCountShift) - 1;
-    struct Node {
-        std::uint32_t children;
+    struct Cell {
+        std::uint32_t parent;  // kNone for the root and for free cells
+        std::uint32_t base;    // where the children's cells start, less their first byte
         std::uint32_t best;    // the longest self-encoding token spelling a prefix of the node
-        std::uint64_t labels;  // of the first eight children, so that a step reads one node
     };
-    std::vector<Node> nodes_;
-    std::vector<unsigned char> label_;  // per node: the byte leading to it; 8 bytes of padding
+    std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
     std::vector<std::uint32_t> pair_node_;  // per two-byte prefix: its node, or kNone
     struct Quad {
         std::uint32_t bytes;
