@@ -17,6 +17,7 @@ void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
     cells_.clear();
+    best_.clear();
     pair_node_.clear();
     quads_.clear();
     longest_ = 1;
@@ -120,8 +121,9 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             hottest[d] = std::min(hottest[d], hottest[to]);
         }
     }
-    constexpr Cell kFree{kNone, 0, kNone};
+    constexpr Cell kFree{kNone, 0};
     cells_.assign(draft.size() + draft.size() / 4 + 512, kFree);
+    best_.assign(cells_.size(), kNone);
     std::vector<std::uint8_t> used(cells_.size(), 0);
     std::vector<std::uint32_t> draft_of(cells_.size(), kNone);  // per cell
     std::vector<std::uint32_t> word(cells_.size(), 0);           // first four bytes, per cell
@@ -152,6 +154,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             if (wide || tries == 64) base = std::max<std::size_t>(high_water + 1, lowest) - lowest;
             if (base + 256 >= cells_.size()) {
                 cells_.resize(cells_.size() * 2, kFree);
+                best_.resize(cells_.size(), kNone);
                 used.resize(cells_.size(), 0);
                 draft_of.resize(cells_.size(), kNone);
                 word.resize(cells_.size(), 0);
@@ -175,7 +178,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             draft_of[c] = to;
             cells_[c].parent = cell;
             // A node without a token of its own inherits its parent's best.
-            cells_[c].best = draft[to].token != kNone ? draft[to].token : cells_[cell].best;
+            best_[c] = draft[to].token != kNone ? draft[to].token : best_[cell];
             depth[c] = static_cast<std::uint8_t>(std::min(depth[cell] + 1, 5));
             if (depth[c] <= 4) word[c] = word[cell] | (std::uint32_t{label} << (8 * depth[cell]));
             if (depth[c] == 2) {
@@ -190,11 +193,13 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
     std::size_t top_base = 0;
     for (const Cell& cell : cells_) top_base = std::max<std::size_t>(top_base, cell.base);
     cells_.resize(std::max(high_water + 1, top_base + 256), kFree);
+    best_.resize(cells_.size(), kNone);
     if (cells_.size() > 4 * draft.size() + 65536) {
         clear();
         return;
     }
     cells_.shrink_to_fit();
+    best_.shrink_to_fit();
 
     quads_.assign(std::bit_ceil(2 * quad_cells.size() + 2), Quad{0, kNone});
     quad_shift_ = 32 - static_cast<unsigned>(std::countr_zero(quads_.size()));
@@ -211,7 +216,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
         for (std::size_t i = 0; i + 1 < text.size(); ++i) {
             node = child(node, static_cast<unsigned char>(text[i]));
         }
-        shorter_[t] = cells_[node].best;
+        shorter_[t] = best_[node];
     }
 }
 

@@ -52,7 +52,7 @@ public:
             node = next;
         }
         steps += i;
-        return cells_[node].best;
+        return best_[node];
     }
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
@@ -73,9 +73,11 @@ private:
     struct Cell {
         std::uint32_t parent;  // kNone for the root and for free cells
         std::uint32_t base;    // where the children's cells start, less their first byte
-        std::uint32_t best;    // the longest self-encoding token spelling a prefix of the node
     };
-    std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
+    std::vector<Cell> cells_;
+    // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
+    // cells, which a walk reads at every step, and this at its end only.
+    std::vector<std::uint32_t> best_;  // the root is cell 0; 256 free cells of padding at the end
     std::vector<std::uint32_t> pair_node_;  // per two-byte prefix: its node, or kNone
     struct Quad {
         std::uint32_t bytes;
