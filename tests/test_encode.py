@@ -205,6 +205,16 @@ def test_token_followed_by_every_byte_matches_reference(model_dir):
     assert tokenizer.encode(text) == reference_encode(merges, text.encode())
 
 
+def test_search_that_gives_up_falls_back_to_merging(model_dir):
+    # Tokens a..ab of every length up to 500: on a run of a the trie walk goes hundreds of
+    # bytes deep at each position only to find one byte, so the search stops and the text is
+    # merged instead; the ids must not tell.
+    pairs = [(97, 98)] + [(97, 256 + k) for k in range(499)]
+    tokenizer = loaded(model_dir / "deep.model", pairs)
+    text = "a" * 5000 + "b" + "a" * 300
+    assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
+
+
 def test_model_with_very_long_tokens_matches_reference(model_dir):
     # Thirteen doublings make a token of 8192 bytes; such models are merged pair by pair.
     pairs = [(97, 97)] + [(256 + k, 256 + k) for k in range(12)]

@@ -7,12 +7,11 @@ namespace tessaron::basic {
 BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables)
     : tables_(tables), trie_(tables.trie()), seams_(tables.seams()), merger_(tables) {}
 
-void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
+bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                               std::vector<std::uint32_t>& out) {
     const std::size_t base = out.size();
-    dead_.assign(std::size_t{n} + 1, 0);
-    // Ordinary text takes a few steps a byte. A crafted model can make the search walk long
-    // tokens at every position; past this budget the segment is merged directly instead.
+    dead_.assign(std::size_t{n} / 64 + 1, 0);
+    auto dead = [&](std::uint32_t at) { return (dead_[at >> 6] >> (at & 63)) & 1; };
     const std::size_t budget = 64 * std::size_t{n} + 4096;
     std::size_t steps = 0;
     std::uint32_t at = 0;
@@ -20,16 +19,15 @@ void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     for (;;) {
         if (steps > budget) {
             out.resize(base);
-            merger_.encode(bytes, n, out);
-            return;
+            return false;
         }
         if (token != TokenTrie::kNone) {
             const std::uint32_t end = at + trie_.length(token);
-            if (!dead_[end] &&
+            if (!dead(end) &&
                 (out.size() == base || seams_.joins(tables_, out.back(), token, steps))) {
                 out.push_back(token);
                 at = end;
-                if (at == n) return;
+                if (at == n) return true;
                 token = trie_.longest_at(bytes + at, n - at, steps);
             } else {
                 token = trie_.shorter(token);
@@ -38,12 +36,17 @@ void BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         }
         // Nothing fits here after the tokens before: back out of the last one.
         check(out.size() > base, "no encoding found for a stretch of text");
-        dead_[at] = 1;
+        dead_[at >> 6] |= std::uint64_t{1} << (at & 63);
         const std::uint32_t last = out.back();
         out.pop_back();
         at -= trie_.length(last);
         token = trie_.shorter(last);
     }
+}
+
+void BacktrackEncoder::encode_or_merge(const unsigned char* bytes, std::uint32_t n,
+                                       std::vector<std::uint32_t>& out) {
+    if (!encode(bytes, n, out)) merger_.encode(bytes, n, out);
 }
 
 }  // namespace tessaron::basic

@@ -9,6 +9,7 @@
 // in a token whose removal leaves the encoding of the shorter prefix, so the search below,
 // which tries the longest self-encoding token first and backs off to shorter ones, reaches
 // every position in one state only; a position it had to back out of is never a boundary.
+// The search needs no cut points, so it runs over the whole text in one pass.
 #pragma once
 
 #include <cstdint>
@@ -24,15 +25,20 @@ public:
     // `tables` must be ordered with a trie.
     explicit BacktrackEncoder(const EncodeTables& tables);
 
-    // Appends the tokens of bytes[0..n) to `out`, n >= 2.
-    void encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
+    // Appends the tokens of bytes[0..n) to `out`, n >= 2. Ordinary text takes a few steps a
+    // byte, but a crafted model can make the search walk long tokens at every position: past
+    // a budget it stops, leaves `out` as it was and returns false.
+    bool encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
+    // The same, merging the stretch directly when the search gives up.
+    void encode_or_merge(const unsigned char* bytes, std::uint32_t n,
+                         std::vector<std::uint32_t>& out);
 
 private:
     const EncodeTables& tables_;
     const TokenTrie& trie_;
     const TokenSeams& seams_;
-    SegmentMerger<false> merger_;     // for segments the search gives up on
-    std::vector<std::uint8_t> dead_;  // positions the search backed out of
+    SegmentMerger<false> merger_;  // for stretches the search gives up on
+    std::vector<std::uint64_t> dead_;  // a bit per position the search backed out of
 };
 
 }  // namespace tessaron::basic

@@ -8,18 +8,21 @@ namespace tessaron::basic {
 
 namespace {
 
+// Positions within one stretch are 32-bit.
+constexpr std::size_t kLongestStretch = 0xFFFFFFF0u;
+
 // Cuts the text wherever no token can span two neighbouring bytes; the segments encode on
-// their own.
-template <class SegmentEncoder>
-void encode_segments(const EncodeTables& tables, SegmentEncoder& encoder,
-                     const unsigned char* bytes, std::size_t n, std::vector<std::uint32_t>& out) {
+// their own, each with `encode(bytes, n, out)`.
+template <class EncodeSegment>
+void encode_segments(const EncodeTables& tables, EncodeSegment encode, const unsigned char* bytes,
+                     std::size_t n, std::vector<std::uint32_t>& out) {
     auto emit = [&](std::size_t begin, std::size_t end) {
         if (end - begin == 1) {
             out.push_back(bytes[begin]);
             return;
         }
-        check(end - begin < 0xFFFFFFF0u, "a stretch of text too long to encode");
-        encoder.encode(bytes + begin, static_cast<std::uint32_t>(end - begin), out);
+        check(end - begin < kLongestStretch, "a stretch of text too long to encode");
+        encode(bytes + begin, static_cast<std::uint32_t>(end - begin), out);
     };
     std::size_t begin = 0;
     for (std::size_t i = 0; i + 1 < n; ++i) {
@@ -29,6 +32,13 @@ void encode_segments(const EncodeTables& tables, SegmentEncoder& encoder,
         }
     }
     emit(begin, n);
+}
+
+template <bool kRounds>
+auto merger_of(SegmentMerger<kRounds>& merger) {
+    return [&merger](const unsigned char* b, std::uint32_t m, std::vector<std::uint32_t>& o) {
+        merger.encode(b, m, o);
+    };
 }
 
 }  // namespace
@@ -43,16 +53,27 @@ std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string
     std::vector<std::uint32_t> tokens;
     tokens.reserve(n / 3 + 16);
     // Ordered models: a search over whole tokens, or merging where the tokens are too long to
-    // list. Other models: merging in rounds.
+    // list or the search gives up. Other models: merging in rounds.
     if (tables.ordered() && !tables.trie().empty()) {
         BacktrackEncoder search(tables);
-        encode_segments(tables, search, bytes, n, tokens);
+        if (n < kLongestStretch) {
+            if (search.encode(bytes, static_cast<std::uint32_t>(n), tokens)) return tokens;
+            SegmentMerger<false> merger(tables);
+            encode_segments(tables, merger_of(merger), bytes, n, tokens);
+        } else {
+            encode_segments(
+                tables,
+                [&](const unsigned char* b, std::uint32_t m, std::vector<std::uint32_t>& o) {
+                    search.encode_or_merge(b, m, o);
+                },
+                bytes, n, tokens);
+        }
     } else if (tables.ordered()) {
         SegmentMerger<false> merger(tables);
-        encode_segments(tables, merger, bytes, n, tokens);
+        encode_segments(tables, merger_of(merger), bytes, n, tokens);
     } else {
         SegmentMerger<true> merger(tables);
-        encode_segments(tables, merger, bytes, n, tokens);
+        encode_segments(tables, merger_of(merger), bytes, n, tokens);
     }
     return tokens;
 }
