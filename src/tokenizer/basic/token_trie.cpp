@@ -18,8 +18,6 @@ void TokenTrie::clear() {
     shorter_.clear();
     cells_.clear();
     best_.clear();
-    pair_node_.clear();
-    quads_.clear();
     longest_ = 1;
 }
 
@@ -126,10 +124,6 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
     best_.assign(cells_.size(), kNone);
     std::vector<std::uint8_t> used(cells_.size(), 0);
     std::vector<std::uint32_t> draft_of(cells_.size(), kNone);  // per cell
-    std::vector<std::uint32_t> word(cells_.size(), 0);           // first four bytes, per cell
-    std::vector<std::uint8_t> depth(cells_.size(), 0);
-    pair_node_.assign(65536, kNone);
-    std::vector<std::uint32_t> quad_cells;
     used[0] = 1;
     draft_of[0] = 0;
     std::size_t first_free = 1;
@@ -157,8 +151,6 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
                 best_.resize(cells_.size(), kNone);
                 used.resize(cells_.size(), 0);
                 draft_of.resize(cells_.size(), kNone);
-                word.resize(cells_.size(), 0);
-                depth.resize(cells_.size(), 0);
             }
             bool fits = true;
             for (const auto& [label, to] : node.children) {
@@ -179,16 +171,11 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             cells_[c].parent = cell;
             // A node without a token of its own inherits its parent's best.
             best_[c] = draft[to].token != kNone ? draft[to].token : best_[cell];
-            depth[c] = static_cast<std::uint8_t>(std::min(depth[cell] + 1, 5));
-            if (depth[c] <= 4) word[c] = word[cell] | (std::uint32_t{label} << (8 * depth[cell]));
-            if (depth[c] == 2) {
-                pair_node_[((word[c] & 0xFF) << 8) | label] = static_cast<std::uint32_t>(c);
-            }
-            if (depth[c] == 4) quad_cells.push_back(static_cast<std::uint32_t>(c));
             waiting.push({(std::uint64_t{hottest[to]} << 32) | placed++,
                           static_cast<std::uint32_t>(c)});
         }
     }
+    check(cells_[0].base == 1, "the bytes are the first cells after the root");
     // Room for any base + byte past the last used cell.
     std::size_t top_base = 0;
     for (const Cell& cell : cells_) top_base = std::max<std::size_t>(top_base, cell.base);
@@ -201,13 +188,6 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
     cells_.shrink_to_fit();
     best_.shrink_to_fit();
 
-    quads_.assign(std::bit_ceil(2 * quad_cells.size() + 2), Quad{0, kNone});
-    quad_shift_ = 32 - static_cast<unsigned>(std::countr_zero(quads_.size()));
-    for (const std::uint32_t c : quad_cells) {
-        std::size_t at = (word[c] * 0x9E3779B1u) >> quad_shift_;
-        while (quads_[at].node != kNone) at = (at + 1) & (quads_.size() - 1);
-        quads_[at] = Quad{word[c], c};
-    }
     shorter_.assign(tokens, kNone);
     for (std::size_t t = 256; t < tokens; ++t) {
         if (!self[t]) continue;

@@ -29,23 +29,10 @@ public:
     // the trie steps taken to `steps`.
     std::uint32_t longest_at(const unsigned char* text, std::size_t n,
                              std::size_t& steps) const {
-        if (n == 1) return text[0];
-        // Two-byte prefixes come from a table: they are where nodes have the most children.
-        std::uint32_t node = pair_node_[(unsigned{text[0]} << 8) | text[1]];
-        if (node == kNone) return text[0];
+        // The root's children are the bytes, in cells 1 to 256.
+        std::uint32_t node = 1u + text[0];
         const std::size_t limit = n < longest_ ? n : longest_;
-        std::size_t i = 2;
-        // Most searches go four bytes deep or more: a table of the nodes four bytes deep,
-        // read beside the two-byte one, saves two dependent steps.
-        if (limit >= 4) {
-            const std::uint32_t word = text[0] | (unsigned{text[1]} << 8) |
-                                       (unsigned{text[2]} << 16) | (unsigned{text[3]} << 24);
-            const std::uint32_t deep = quad_node(word);
-            if (deep != kNone) {
-                node = deep;
-                i = 4;
-            }
-        }
+        std::size_t i = 1;
         for (; i < limit; ++i) {
             const std::uint32_t next = child(node, text[i]);
             if (next == kNone) break;
@@ -78,20 +65,6 @@ private:
     // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
     // cells, which a walk reads at every step, and this at its end only.
     std::vector<std::uint32_t> best_;  // the root is cell 0; 256 free cells of padding at the end
-    std::vector<std::uint32_t> pair_node_;  // per two-byte prefix: its node, or kNone
-    struct Quad {
-        std::uint32_t bytes;
-        std::uint32_t node;  // kNone when the slot is empty
-    };
-    std::vector<Quad> quads_;  // the nodes four bytes deep by their bytes, open addressing
-    unsigned quad_shift_ = 32;
-    std::uint32_t quad_node(std::uint32_t bytes) const {
-        const std::size_t mask = quads_.size() - 1;
-        for (std::size_t i = (bytes * 0x9E3779B1u) >> quad_shift_;; i = (i + 1) & mask) {
-            const Quad& quad = quads_[i];
-            if (quad.bytes == bytes || quad.node == kNone) return quad.node;
-        }
-    }
     std::size_t longest_ = 1;
 };
 
