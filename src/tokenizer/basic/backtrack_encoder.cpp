@@ -24,7 +24,7 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         if (token != TokenTrie::kNone) {
             const std::uint32_t end = at + trie_.length(token);
             if (!dead(end) &&
-                (out.size() == base || seams_.joins(tables_, out.back(), token, steps))) {
+                (out.size() == base || seams_.joins(tables_.ranks(), out.back(), token, steps))) {
                 out.push_back(token);
                 at = end;
                 if (at == n) return true;

@@ -119,26 +119,7 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
     }
     check(!ordered_ || token_id_.size() == 256 + rules.size(), "ordered rules number their tokens");
 
-    // Rule lookup: a dense table for byte pairs, open addressing for the rest.
-    std::fill(byte_rank_.begin(), byte_rank_.end(), kNoRank);
-    std::size_t wide = 0;
-    for (std::size_t r = 0; r < rules.size(); ++r) {
-        if ((left[r] | right[r]) >= 256) ++wide;
-    }
-    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, 2 * wide));
-    mask_ = capacity - 1;
-    shift_ = static_cast<unsigned>(64 - std::countr_zero(capacity));
-    slots_.assign(capacity, Slot{kEmptyKey, kNoRank});
-    for (std::uint32_t r = 0; r < rules.size(); ++r) {
-        if ((left[r] | right[r]) < 256) {
-            byte_rank_[(left[r] << 8) | right[r]] = r;
-            continue;
-        }
-        const std::uint64_t key = (std::uint64_t{left[r]} << 32) | right[r];
-        std::uint64_t i = slot_of(key);
-        while (slots_[i].key != kEmptyKey) i = (i + 1) & mask_;
-        slots_[i] = Slot{key, r};
-    }
+    ranks_.build(left, right);
 
     // Which bytes can begin and end each token, to a fixed point (cyclic rules can widen a
     // token's sets after its first visit). A byte pair lies inside a token exactly when some

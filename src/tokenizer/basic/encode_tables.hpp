@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "tokenizer/basic/rule_ranks.hpp"
 #include "tokenizer/basic/token_seams.hpp"
 #include "tokenizer/basic/token_trie.hpp"
 #include "tokenizer/ordered_map.hpp"
@@ -22,7 +23,7 @@ namespace tessaron::basic {
 
 class EncodeTables {
 public:
-    static constexpr std::uint32_t kNoRank = 0xFFFFFFFF;
+    static constexpr std::uint32_t kNoRank = RuleRanks::kNoRank;
 
     void rebuild(const OrderedMap<TokenPair, TokenId>& merges);
 
@@ -42,20 +43,13 @@ public:
     }
 
     std::uint32_t byte_rank(unsigned char left, unsigned char right) const {
-        return byte_rank_[(unsigned{left} << 8) | right];
+        return ranks_.byte_rank(left, right);
     }
-
     // kNoRank when no rule joins the two tokens.
     std::uint32_t rank(std::uint32_t left, std::uint32_t right) const {
-        if ((left | right) < 256) return byte_rank_[(left << 8) | right];
-        const std::uint64_t key = (std::uint64_t{left} << 32) | right;
-        // Empty slots hold kNoRank, so the usual first probe ends without a branch on its key.
-        for (std::uint64_t i = slot_of(key);; i = (i + 1) & mask_) {
-            const Slot& slot = slots_[i];
-            const std::uint32_t found = slot.key == key ? slot.rank : kNoRank;
-            if (slot.key == key || slot.key == kEmptyKey) return found;
-        }
+        return ranks_.rank(left, right);
     }
+    const RuleRanks& ranks() const { return ranks_; }
 
     // Empty unless the model is ordered and its tokens are of modest length.
     const TokenTrie& trie() const { return trie_; }
@@ -67,23 +61,9 @@ public:
     std::span<const TokenId> token_ids() const { return token_id_; }
 
 private:
-    static constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
-
-    struct Slot {
-        std::uint64_t key;
-        std::uint32_t rank;
-    };
-
-    std::uint64_t slot_of(std::uint64_t key) const {
-        return ((key * 0x9E3779B97F4A7C15ULL) >> shift_) & mask_;
-    }
-
     bool ordered_ = true;
     std::vector<std::uint64_t> inside_pairs_ = std::vector<std::uint64_t>(1024);  // 256 x 256 bits
-    std::vector<std::uint32_t> byte_rank_ = std::vector<std::uint32_t>(65536, kNoRank);
-    std::vector<Slot> slots_;  // pairs with a part above 255, open addressing
-    std::uint64_t mask_ = 0;
-    unsigned shift_ = 63;
+    RuleRanks ranks_;
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
     std::vector<TokenId> token_id_;          // per token: its id in the model
     TokenSeams seams_;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <bit>
 
-#include "tokenizer/basic/encode_tables.hpp"
-
 namespace tessaron::basic {
 
 void TokenSeams::clear() {
@@ -78,7 +76,7 @@ void TokenSeams::build_joins(const std::vector<std::uint32_t>& left,
 
 // Undoes the later-made of the two tokens at the seam each step, so that every pair that ever
 // stands there is tried.
-bool TokenSeams::crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+bool TokenSeams::crossed(const RuleRanks& ranks, std::uint32_t left, std::uint32_t right,
                          std::uint64_t left_until, std::uint64_t right_until,
                          std::size_t& steps) const {
     std::uint32_t u = left;
@@ -90,8 +88,8 @@ bool TokenSeams::crossed(const EncodeTables& tables, std::uint32_t left, std::ui
         const Parts& vs = parts_[v];
         const std::uint32_t floor = std::max(us.lowest_as_left, vs.lowest_as_right);
         if (floor != kNone && floor < left_until && floor <= right_until) {
-            const std::uint32_t r = tables.rank(u, v);
-            if (r != EncodeTables::kNoRank && r < left_until && r <= right_until) return true;
+            const std::uint32_t r = ranks.rank(u, v);
+            if (r != RuleRanks::kNoRank && r < left_until && r <= right_until) return true;
         }
         if (u < 256 && v < 256) return false;
         if (u > v) {
@@ -102,38 +100,6 @@ bool TokenSeams::crossed(const EncodeTables& tables, std::uint32_t left, std::ui
             v = vs.left;
         }
     }
-}
-
-bool TokenSeams::joins(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
-                       std::size_t& steps) const {
-    const Edge& a = last_edge_[left];
-    const Edge& b = first_edge_[right];
-    if (a.overflow | b.overflow) return !crossed(tables, left, right, ~std::uint64_t{0},
-                                                 ~std::uint64_t{0}, steps);
-    // The pairs that a rule could join in time, found without branches; most tests end here
-    // with none. A used place has lowest < until on the left and lowest <= until on the right.
-    unsigned candidates = 0;
-    for (unsigned i = 0; i < kEdgeTokens; ++i) {
-        for (unsigned j = 0; j < kEdgeTokens; ++j) {
-            const bool in_time = (b.lowest[j] < a.until[i]) & (a.lowest[i] <= b.until[j]);
-            candidates |= unsigned{in_time} << (kEdgeTokens * i + j);
-        }
-    }
-    while (candidates != 0) {
-        const auto k = static_cast<unsigned>(std::countr_zero(candidates));
-        candidates &= candidates - 1;
-        const std::uint32_t u = a.token[k / kEdgeTokens];
-        const std::uint32_t v = b.token[k % kEdgeTokens];
-        const std::uint64_t h = filter_bit(u, v);
-        if (((rule_filter_[h >> 6] >> (h & 63)) & 1) == 0) continue;
-        ++steps;
-        const std::uint32_t r = tables.rank(u, v);
-        if (r != EncodeTables::kNoRank && r < a.until[k / kEdgeTokens] &&
-            r <= b.until[k % kEdgeTokens]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace tessaron::basic

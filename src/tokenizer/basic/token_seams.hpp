@@ -11,12 +11,13 @@
 // the few tokens of each edge that any rule could still join in time need to be tried.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
-namespace tessaron::basic {
+#include "tokenizer/basic/rule_ranks.hpp"
 
-class EncodeTables;
+namespace tessaron::basic {
 
 class TokenSeams {
 public:
@@ -32,13 +33,43 @@ public:
     // Whether, in the bytes of `left` then `right` encoded alone, some merge joins the two
     // sides while `left` is not yet merged at rank `left_until` nor `right` at `right_until`
     // (~0: never). Walks both edges; adds the steps taken to `steps`.
-    bool crossed(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
+    bool crossed(const RuleRanks& ranks, std::uint32_t left, std::uint32_t right,
                  std::uint64_t left_until, std::uint64_t right_until, std::size_t& steps) const;
 
     // Whether the bytes of `left` then `right`, two tokens that each encode to themselves,
     // encode to exactly left, right. Adds the rule look-ups made to `steps`.
-    bool joins(const EncodeTables& tables, std::uint32_t left, std::uint32_t right,
-               std::size_t& steps) const;
+    bool joins(const RuleRanks& ranks, std::uint32_t left, std::uint32_t right,
+               std::size_t& steps) const {
+        const Edge& a = last_edge_[left];
+        const Edge& b = first_edge_[right];
+        if (a.overflow | b.overflow) return !crossed(ranks, left, right, ~std::uint64_t{0},
+                                                     ~std::uint64_t{0}, steps);
+        // The pairs that a rule could join in time, found without branches; most tests end
+        // here with none. A used place has lowest < until on the left and lowest <= until on
+        // the right.
+        unsigned candidates = 0;
+        for (unsigned i = 0; i < kEdgeTokens; ++i) {
+            for (unsigned j = 0; j < kEdgeTokens; ++j) {
+                const bool in_time = (b.lowest[j] < a.until[i]) & (a.lowest[i] <= b.until[j]);
+                candidates |= unsigned{in_time} << (kEdgeTokens * i + j);
+            }
+        }
+        while (candidates != 0) {
+            const auto k = static_cast<unsigned>(std::countr_zero(candidates));
+            candidates &= candidates - 1;
+            const std::uint32_t u = a.token[k / kEdgeTokens];
+            const std::uint32_t v = b.token[k % kEdgeTokens];
+            const std::uint64_t h = filter_bit(u, v);
+            if (((rule_filter_[h >> 6] >> (h & 63)) & 1) == 0) continue;
+            ++steps;
+            const std::uint32_t r = ranks.rank(u, v);
+            if (r != RuleRanks::kNoRank && r < a.until[k / kEdgeTokens] &&
+                r <= b.until[k % kEdgeTokens]) {
+                return false;
+            }
+        }
+        return true;
+    }
 
 private:
     struct Parts {

@@ -67,7 +67,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
         std::size_t ignored = 0;
         const auto rank = static_cast<std::uint32_t>(r);
         self[256 + r] = self[left[r]] && self[right[r]] &&
-                        !seams.crossed(tables, left[r], right[r], rank, rank, ignored);
+                        !seams.crossed(tables.ranks(), left[r], right[r], rank, rank, ignored);
         if (self[256 + r]) edges += length_[256 + r] - 1;
     }
     // A linked trie first, then renumbered breadth first into arrays.
