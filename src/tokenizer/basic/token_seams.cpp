@@ -28,7 +28,6 @@ void TokenSeams::build(const std::vector<std::uint32_t>& left,
 void TokenSeams::build_joins(const std::vector<std::uint32_t>& left,
                              const std::vector<std::uint32_t>& right) {
     const std::size_t tokens = parts_.size();
-
     const Edge unused{{0, 0, 0}, {0, 0, 0}, {kNone, kNone, kNone}, 0};
     last_edge_.assign(tokens, unused);
     first_edge_.assign(tokens, unused);

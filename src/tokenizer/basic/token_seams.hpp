@@ -44,9 +44,8 @@ public:
         const Edge& b = first_edge_[right];
         if (a.overflow | b.overflow) return !crossed(ranks, left, right, ~std::uint64_t{0},
                                                      ~std::uint64_t{0}, steps);
-        // The pairs that a rule could join in time, found without branches; most tests end
-        // here with none. A used place has lowest < until on the left and lowest <= until on
-        // the right.
+        // The pairs that a rule could join in time, found without branches. A used place has
+        // lowest < until on the left and lowest <= until on the right.
         unsigned candidates = 0;
         for (unsigned i = 0; i < kEdgeTokens; ++i) {
             for (unsigned j = 0; j < kEdgeTokens; ++j) {
