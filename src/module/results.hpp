@@ -10,9 +10,7 @@
 
 namespace tessaron::py {
 
-// A list made at its final length.
-Ref ids_to_list(std::span<const TokenId> ids);
-// The same for ids given as indexes into `id_of`.
+// A list made at its final length of the ids that `tokens` index in `id_of`.
 Ref ids_to_list(std::span<const std::uint32_t> tokens, std::span<const TokenId> id_of);
 
 // Text known to be valid UTF-8.

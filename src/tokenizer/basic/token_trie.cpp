@@ -70,7 +70,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
                         !seams.crossed(tables.ranks(), left[r], right[r], rank, rank, ignored);
         if (self[256 + r]) edges += length_[256 + r] - 1;
     }
-    // A linked trie first, then renumbered breadth first into arrays.
+    // A linked trie first, then laid out as a double array.
     struct Draft {
         std::vector<std::pair<unsigned char, std::uint32_t>> children;
         std::uint32_t token = kNone;
@@ -103,7 +103,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
         longest_ = std::max<std::size_t>(longest_, text.size());
     }
     // The search beats merging only while the trie stays near the second-level cache (a 32k
-    // model of English has 117k nodes of 12 bytes). Larger models are merged.
+    // model of English has 117k nodes, 8 bytes each in a walk). Larger models are merged.
     constexpr std::size_t kMostNodes = std::size_t{1} << 17;
     if (draft.size() > kMostNodes) {
         clear();

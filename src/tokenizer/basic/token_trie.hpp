@@ -61,10 +61,10 @@ private:
         std::uint32_t parent;  // kNone for the root and for free cells
         std::uint32_t base;    // where the children's cells start, less their first byte
     };
-    std::vector<Cell> cells_;
+    std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
     // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
     // cells, which a walk reads at every step, and this at its end only.
-    std::vector<std::uint32_t> best_;  // the root is cell 0; 256 free cells of padding at the end
+    std::vector<std::uint32_t> best_;
     std::size_t longest_ = 1;
 };
 
