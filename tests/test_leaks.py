@@ -146,6 +146,16 @@ def _names():
 WARM, ROUNDS = 100, 2000
 
 
+def _growth(call):
+    """Python and native bytes gained over ROUNDS calls."""
+    python_before = tracemalloc.get_traced_memory()[0]
+    native_before = malloc_in_use()
+    for _ in range(ROUNDS):
+        call()
+    gc.collect()
+    return tracemalloc.get_traced_memory()[0] - python_before, malloc_in_use() - native_before
+
+
 @pytest.mark.parametrize("name", _names())
 def test_repeated_calls_do_not_grow(table, name):
     call = table[name]
@@ -157,15 +167,12 @@ def test_repeated_calls_do_not_grow(table, name):
         for _ in range(WARM):
             call()
         gc.collect()
-        python_before = tracemalloc.get_traced_memory()[0]
-        native_before = malloc_in_use()
-        for _ in range(ROUNDS):
-            call()
-        gc.collect()
-        python_growth = tracemalloc.get_traced_memory()[0] - python_before
-        native_growth = malloc_in_use() - native_before
+        # A leak grows in every window; memory taken once (a cache or free list of the
+        # interpreter filling up, now and then in the middle of the suite) shows in one only.
+        first, second = _growth(call), _growth(call)
     finally:
         tracemalloc.stop()
+    python_growth, native_growth = min(first[0], second[0]), min(first[1], second[1])
     # A leak of one small object per call would show as ROUNDS times its size.
     assert python_growth < 16 * 1024, python_growth
     assert native_growth < 48 * 1024, native_growth
