@@ -5,7 +5,7 @@
 namespace tessaron::basic {
 
 BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables)
-    : tables_(tables), trie_(tables.trie()), seams_(tables.seams()), merger_(tables) {}
+    : tables_(tables), trie_(tables.trie()), seams_(tables.seams()) {}
 
 bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                               std::vector<std::uint32_t>& out) {
@@ -42,11 +42,6 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         at -= trie_.length(last);
         token = trie_.shorter(last);
     }
-}
-
-void BacktrackEncoder::encode_or_merge(const unsigned char* bytes, std::uint32_t n,
-                                       std::vector<std::uint32_t>& out) {
-    if (!encode(bytes, n, out)) merger_.encode(bytes, n, out);
 }
 
 }  // namespace tessaron::basic

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "tokenizer/basic/encode_tables.hpp"
-#include "tokenizer/basic/segment_merger.hpp"
 
 namespace tessaron::basic {
 
@@ -29,15 +28,11 @@ public:
     // byte, but a crafted model can make the search walk long tokens at every position: past
     // a budget it stops, leaves `out` as it was and returns false.
     bool encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
-    // The same, merging the stretch directly when the search gives up.
-    void encode_or_merge(const unsigned char* bytes, std::uint32_t n,
-                         std::vector<std::uint32_t>& out);
 
 private:
     const EncodeTables& tables_;
     const TokenTrie& trie_;
     const TokenSeams& seams_;
-    SegmentMerger<false> merger_;  // for stretches the search gives up on
     std::vector<std::uint64_t> dead_;  // a bit per position the search backed out of
 };
 

@@ -56,15 +56,17 @@ std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string
     // list or the search gives up. Other models: merging in rounds.
     if (tables.ordered() && !tables.trie().empty()) {
         BacktrackEncoder search(tables);
+        SegmentMerger<false> merger(tables);
         if (n < kLongestStretch) {
             if (search.encode(bytes, static_cast<std::uint32_t>(n), tokens)) return tokens;
-            SegmentMerger<false> merger(tables);
             encode_segments(tables, merger_of(merger), bytes, n, tokens);
         } else {
+            // Past 32-bit positions, segment by segment: searched, or merged where the search
+            // gives up.
             encode_segments(
                 tables,
                 [&](const unsigned char* b, std::uint32_t m, std::vector<std::uint32_t>& o) {
-                    search.encode_or_merge(b, m, o);
+                    if (!search.encode(b, m, o)) merger.encode(b, m, o);
                 },
                 bytes, n, tokens);
         }
