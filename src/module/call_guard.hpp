@@ -8,7 +8,7 @@
 
 #include "module/py_ref.hpp"
 #include "module/raise.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::py {
 

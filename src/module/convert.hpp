@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "module/py_ref.hpp"
-#include "tokenizer/types.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::py {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "module/py_ref.hpp"
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 namespace tessaron::py {
 

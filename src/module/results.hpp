@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "module/py_ref.hpp"
-#include "tokenizer/types.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::py {
 

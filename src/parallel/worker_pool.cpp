@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "parallel/pool_size.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::parallel {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 namespace tessaron::persist {
 

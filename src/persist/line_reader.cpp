@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "persist/open_file.hpp"
-#include "tokenizer/utf8.hpp"
+#include "support/utf8.hpp"
 
 namespace tessaron::persist {
 

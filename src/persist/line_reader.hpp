@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 namespace tessaron::persist {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 namespace tessaron::persist {
 

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "tokenizer/io_error.hpp"
-#include "tokenizer/types.hpp"
+#include "support/io_error.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::persist {
 

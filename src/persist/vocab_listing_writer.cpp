@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "persist/file_writer.hpp"
-#include "tokenizer/internal_failure.hpp"
-#include "tokenizer/seeded_hash.hpp"
+#include "support/internal_failure.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron::persist {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "tokenizer/utf8.hpp"
+#include "support/utf8.hpp"
 
 namespace tessaron {
 

@@ -1,6 +1,6 @@
 #include "tokenizer/basic/backtrack_encoder.hpp"
 
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
 

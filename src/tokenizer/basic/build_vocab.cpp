@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tokenizer/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron::basic {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tokenizer/basic/state.hpp"
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 namespace tessaron::basic {
 

@@ -2,7 +2,7 @@
 
 #include "tokenizer/basic/backtrack_encoder.hpp"
 #include "tokenizer/basic/segment_merger.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
 

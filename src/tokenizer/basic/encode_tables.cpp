@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "tokenizer/internal_failure.hpp"
-#include "tokenizer/seeded_hash.hpp"
+#include "support/internal_failure.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron::basic {
 

@@ -16,8 +16,8 @@
 #include "tokenizer/basic/rule_ranks.hpp"
 #include "tokenizer/basic/token_seams.hpp"
 #include "tokenizer/basic/token_trie.hpp"
-#include "tokenizer/ordered_map.hpp"
-#include "tokenizer/types.hpp"
+#include "support/ordered_map.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::basic {
 

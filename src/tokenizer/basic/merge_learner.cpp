@@ -2,30 +2,19 @@
 
 #include <algorithm>
 
-#include "parallel/count_pairs_chunked.hpp"
+#include "tokenizer/basic/byte_pair_counts.hpp"
 #include "tokenizer/basic/formed_pairs.hpp"
 #include "tokenizer/basic/pair_queue.hpp"
 #include "tokenizer/basic/pair_table.hpp"
 #include "tokenizer/basic/token_sequence.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
 
 namespace {
 
-using parallel::BytePairCounts;
-using parallel::kBytePairs;
-
 constexpr std::uint64_t pair_key(std::uint32_t left, std::uint32_t right) {
     return (std::uint64_t{left} << 32) | right;
-}
-
-BytePairCounts count_byte_pairs(std::span<const std::uint8_t> bytes) {
-    BytePairCounts counts(kBytePairs, 0);
-    for (std::size_t p = 0; p + 1 < bytes.size(); ++p) {
-        ++counts[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
-    }
-    return counts;
 }
 
 // One pair's count and where its positions lie in the arena. Records lie in arena order,
@@ -50,7 +39,7 @@ public:
     MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t num_threads)
         : seq_(bytes), table_(RecordKey{&records_}) {
         const bool chunked = num_threads >= 2 && bytes.size() >= num_threads;
-        index_byte_pairs(bytes, chunked ? parallel::count_pairs_chunked(bytes, num_threads)
+        index_byte_pairs(bytes, chunked ? count_pairs_chunked(bytes, num_threads)
                                         : count_byte_pairs(bytes));
     }
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tokenizer/random_seed.hpp"
-#include "tokenizer/seeded_hash.hpp"
+#include "support/random_seed.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron::basic {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tokenizer/basic/vocab.hpp"
-#include "tokenizer/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron::basic {
 

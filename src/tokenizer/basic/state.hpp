@@ -7,8 +7,8 @@
 #include "tokenizer/basic/encode_tables.hpp"
 #include "tokenizer/basic/rendered_vocab.hpp"
 #include "tokenizer/basic/vocab.hpp"
-#include "tokenizer/ordered_map.hpp"
-#include "tokenizer/types.hpp"
+#include "support/ordered_map.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::basic {
 

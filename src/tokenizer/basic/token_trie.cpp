@@ -9,7 +9,7 @@
 
 #include "tokenizer/basic/encode_tables.hpp"
 #include "tokenizer/basic/token_seams.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
 

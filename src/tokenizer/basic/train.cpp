@@ -4,7 +4,7 @@
 #include <string>
 
 #include "tokenizer/basic/merge_learner.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
 

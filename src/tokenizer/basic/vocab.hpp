@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tokenizer/seeded_hash.hpp"
-#include "tokenizer/types.hpp"
+#include "support/seeded_hash.hpp"
+#include "support/types.hpp"
 
 namespace tessaron::basic {
 

@@ -1,15 +1,18 @@
-// Adjacent-pair counts of a byte sequence, cut into contiguous chunks counted on the pool.
+// Adjacent-pair counts of a byte sequence: in one pass, or cut into contiguous chunks counted
+// on the pool.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-namespace tessaron::parallel {
+namespace tessaron::basic {
 
 // counts[(left << 8) | right] is the number of positions holding that pair.
 using BytePairCounts = std::vector<std::uint64_t>;
 inline constexpr std::size_t kBytePairs = 1u << 16;
+
+BytePairCounts count_byte_pairs(std::span<const std::uint8_t> bytes);
 
 // Chunk size len / num_threads; every chunk counts its inner pairs and the pair that spans
 // into the next chunk, so each adjacent pair is counted exactly once. Fails with
@@ -17,4 +20,4 @@ inline constexpr std::size_t kBytePairs = 1u << 16;
 // pool is touched.
 BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint64_t num_threads);
 
-}  // namespace tessaron::parallel
+}  // namespace tessaron::basic

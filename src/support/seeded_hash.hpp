@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "tokenizer/random_seed.hpp"
-#include "tokenizer/types.hpp"
+#include "support/random_seed.hpp"
+#include "support/types.hpp"
 
 namespace tessaron {
 

@@ -1,4 +1,4 @@
-#include "tokenizer/io_error.hpp"
+#include "support/io_error.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
 #include <pthread.h>
 

@@ -1,13 +1,21 @@
-#include "parallel/count_pairs_chunked.hpp"
+#include "tokenizer/basic/byte_pair_counts.hpp"
 
 #include <algorithm>
 #include <memory>
 #include <mutex>
 
 #include "parallel/worker_pool.hpp"
-#include "tokenizer/internal_failure.hpp"
+#include "support/internal_failure.hpp"
 
-namespace tessaron::parallel {
+namespace tessaron::basic {
+
+BytePairCounts count_byte_pairs(std::span<const std::uint8_t> bytes) {
+    BytePairCounts counts(kBytePairs, 0);
+    for (std::size_t p = 0; p + 1 < bytes.size(); ++p) {
+        ++counts[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
+    }
+    return counts;
+}
 
 BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint64_t num_threads) {
     const std::size_t len = ids.size();
@@ -19,7 +27,7 @@ BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint6
 
     BytePairCounts shared(kBytePairs, 0);
     std::mutex shared_lock;
-    WorkerPool::global().run(chunks, [&](std::size_t k) {
+    parallel::WorkerPool::global().run(chunks, [&](std::size_t k) {
         const std::size_t begin = k * chunk_size;
         // The pair spanning into the next chunk belongs to this one.
         const std::size_t end = std::min(begin + chunk_size + 1, len);
@@ -45,4 +53,4 @@ BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint6
     return shared;
 }
 
-}  // namespace tessaron::parallel
+}  // namespace tessaron::basic

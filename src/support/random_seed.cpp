@@ -1,4 +1,4 @@
-#include "tokenizer/random_seed.hpp"
+#include "support/random_seed.hpp"
 
 #include <sys/random.h>
 

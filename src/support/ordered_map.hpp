@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tokenizer/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace tessaron {
 
