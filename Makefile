@@ -3,7 +3,7 @@ PYTHON ?= python3.10
 VENV := .venv
 BIN := $(VENV)/bin
 
-.PHONY: install test demo bench-peers clean test-sanitize
+.PHONY: install test demo bench-peers clean test-sanitize format lint
 
 $(BIN)/python:
 	$(PYTHON) -m venv $(VENV)
@@ -17,6 +17,23 @@ test: install
 
 demo: install
 	$(BIN)/tessaron demo --out out
+
+# The pinned formatters, installed without building the package.
+CXX_SOURCES = $(shell find src fuzz -name '*.cpp' -o -name '*.hpp')
+
+$(VENV)/.lint-tools: pyproject.toml | $(BIN)/python
+	$(BIN)/python -m pip install -q --group lint
+	touch $@
+
+format: $(VENV)/.lint-tools
+	$(BIN)/clang-format -i $(CXX_SOURCES)
+	$(BIN)/ruff check --fix -q .
+	$(BIN)/ruff format -q .
+
+lint: $(VENV)/.lint-tools
+	$(BIN)/clang-format --dry-run -Werror $(CXX_SOURCES)
+	$(BIN)/ruff check .
+	$(BIN)/ruff format --check .
 
 # tessaron beside Hugging Face tokenizers, sentencepiece and tiktoken.
 bench-peers: install

@@ -55,7 +55,8 @@ def main():
             ("save_vocab", listing_size, lambda: tok.save_vocab(vocab_path),
              lambda: open(vocab_path, "wb").write(vocab_listing(vocab, model.merges))),
         ]
-        print(f"{rules} rules, model file {len(data) / 1e6:.2f} MB, listing {listing_size / 1e6:.2f} MB")
+        print(f"{rules} rules, model file {len(data) / 1e6:.2f} MB, "
+              f"listing {listing_size / 1e6:.2f} MB")
         print(f"{'operation':<12}{'tessaron s':>12}{'MB/s':>9}{'reference s':>13}{'MB/s':>9}")
         for name, size, ours, baseline in rows:
             t_ours, t_base = median_seconds(ours), median_seconds(baseline)

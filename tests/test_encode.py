@@ -5,7 +5,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import tessaron
-from reference.encode import MARKER, encode as reference_encode, merges_from_lines
+from reference.encode import MARKER, merges_from_lines
+from reference.encode import encode as reference_encode
 
 
 def write_model(path, pairs, specials=()):

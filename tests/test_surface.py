@@ -148,7 +148,8 @@ def test_methods_in_table_order_with_signatures():
         (lambda t: t.save("a", "b", "c"),
          "BasicTokenizer.save() takes 2 positional arguments but 3 were given"),
         (lambda t: t.train(),
-         "BasicTokenizer.train() missing 2 required positional arguments: 'text' and 'vocab_size'"),
+         "BasicTokenizer.train() missing 2 required positional arguments: "
+         "'text' and 'vocab_size'"),
         (lambda t: t.train("abc"),
          "BasicTokenizer.train() missing 1 required positional argument: 'vocab_size'"),
         (lambda t: t.encode("a", text="b"),

@@ -3,7 +3,6 @@ import os
 import time
 
 import tessaron
-
 from tessaron_cli.corpus import stdlib_corpus
 from tessaron_cli.progress import human_bytes
 from tessaron_cli.train import save

@@ -10,8 +10,14 @@ import sys
 from typing import Iterator, Optional, Tuple
 
 from tessaron_cli.errors import CliError
-from tessaron_cli.inputs import decode_utf8, line_batches, read_bytes, sources, split_lines, \
-    total_size
+from tessaron_cli.inputs import (
+    decode_utf8,
+    line_batches,
+    read_bytes,
+    sources,
+    split_lines,
+    total_size,
+)
 from tessaron_cli.model import load_tokenizer
 from tessaron_cli.output import open_output
 from tessaron_cli.progress import Reporter

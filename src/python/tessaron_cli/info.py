@@ -25,7 +25,7 @@ def run(args) -> int:
         lengths = [len(model.tokens[i]) for i in merged]
         print(f"token length:   mean {sum(lengths) / len(lengths):.2f} bytes, "
               f"longest {max(lengths)} bytes (merged tokens)")
-        print(f"longest tokens:")
+        print("longest tokens:")
         longest = sorted(merged, key=lambda i: (-len(model.tokens[i]), i))[:args.top]
         for i in longest:
             print(f"  {i:>8}  {len(model.tokens[i]):>4} B  {show(model.tokens[i])}")

@@ -1,10 +1,9 @@
 """Loading a model for the commands, and reading a model file's contents in Python."""
 import re
 from dataclasses import dataclass, field
-from typing import Dict, List, Tuple
+from typing import Dict, Tuple
 
 import tessaron
-
 from tessaron_cli.errors import CliError, describe_os_error
 
 # The field separators of special-token and merge lines: Unicode White_Space.

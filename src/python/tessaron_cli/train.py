@@ -2,7 +2,6 @@
 import time
 
 import tessaron
-
 from tessaron_cli.errors import CliError, describe_os_error
 from tessaron_cli.inputs import read_text, sources, total_size
 from tessaron_cli.progress import Reporter, human_bytes
