@@ -38,7 +38,7 @@ def token_bytes(tokenizer, vocab_size):
         lines = f.read().split("\n")
     count = int(lines[2])
     table = {b: bytes([b]) for b in range(256)}
-    for k, line in enumerate(line for line in lines[3 + count:] if line):
+    for k, line in enumerate(line for line in lines[3 + count :] if line):
         left, right = map(int, line.split())
         table[256 + k] = table[left] + table[right]
     os.remove(path)
@@ -72,8 +72,10 @@ def main():
         ("Python, renderings kept in a dict", cached),
         ("Python, rendering every call (est.)", per_call_full),
     ]:
-        print(f"{label:<36}{seconds:>10.4f}{len(ids) / seconds / 1e6:>10.1f}"
-              f"{out_bytes / seconds / 1e6:>10.1f}")
+        print(
+            f"{label:<36}{seconds:>10.4f}{len(ids) / seconds / 1e6:>10.1f}"
+            f"{out_bytes / seconds / 1e6:>10.1f}"
+        )
 
 
 if __name__ == "__main__":

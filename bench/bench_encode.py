@@ -34,11 +34,13 @@ from reference.encode import encode as reference_encode  # noqa: E402
 
 def english_text():
     if shutil.which("bible"):
-        out = subprocess.run(["bible", "-f", "Gen1:1-Rev22:21"], capture_output=True,
-                             check=True, text=True).stdout
+        out = subprocess.run(
+            ["bible", "-f", "Gen1:1-Rev22:21"], capture_output=True, check=True, text=True
+        ).stdout
         lines = [line.split(" ", 1)[1] if " " in line else line for line in out.splitlines()]
         return "kjv", "\n".join(lines) + "\n"
     import pydoc_data.topics as topics
+
     prose = "\n".join(topics.topics[key] for key in sorted(topics.topics))
     return "pydoc", (prose * (4_000_000 // len(prose) + 1))[:4_000_000]
 
@@ -77,7 +79,7 @@ def merges_of(path):
         lines = f.read().split("\n")
     count = int(lines[2])
     merges = {}
-    for k, line in enumerate(line for line in lines[3 + count:] if line):
+    for k, line in enumerate(line for line in lines[3 + count :] if line):
         left, right = line.split()
         merges[(int(left), int(right))] = 256 + k
     return merges
@@ -109,8 +111,13 @@ def main():
         "two bytes alternating 10 MB": "ab" * 5_000_000,
     }
     models = {}
-    for name, text, size in [("en", english, 1000), ("en", english, 8000), ("en", english, 32000),
-                             ("ml", multilingual, 8000), ("runs", "a" * 4096 + "ab" * 4096, 300)]:
+    for name, text, size in [
+        ("en", english, 1000),
+        ("en", english, 8000),
+        ("en", english, 32000),
+        ("ml", multilingual, 8000),
+        ("runs", "a" * 4096 + "ab" * 4096, 300),
+    ]:
         tokenizer, seconds = model(name, text, size)
         models[f"{name}-{size}"] = tokenizer
         if seconds:
@@ -126,10 +133,14 @@ def main():
         ("runs-300", "one byte x 10 MB"),
         ("runs-300", "two bytes alternating 10 MB"),
     ]
-    print(f"median of {args.repeat} runs; reference on the first {args.prefix} bytes; "
-          "shared machine, expect noise")
-    print(f"{'model':<9} {'text':<30} {'MB':>6} {'tokens':>9} {'encode MB/s':>12} "
-          f"{'(cpu)':>7} {'reference MB/s':>15}  same")
+    print(
+        f"median of {args.repeat} runs; reference on the first {args.prefix} bytes; "
+        "shared machine, expect noise"
+    )
+    print(
+        f"{'model':<9} {'text':<30} {'MB':>6} {'tokens':>9} {'encode MB/s':>12} "
+        f"{'(cpu)':>7} {'reference MB/s':>15}  same"
+    )
     for model_name, text_name in cases:
         tokenizer = models[model_name]
         text = texts[text_name]
@@ -142,10 +153,12 @@ def main():
         expected = reference_encode(merges, prefix.encode())
         ref_seconds = time.perf_counter() - start
         same = tokenizer.encode(prefix) == expected
-        print(f"{model_name:<9} {text_name:<30} {size / 1e6:6.2f} {len(ids):9d} "
-              f"{size / seconds / 1e6:12.1f} {size / cpu_seconds / 1e6:7.1f} "
-              f"{len(prefix.encode()) / ref_seconds / 1e6:15.4f}  "
-              f"{'yes' if same else 'NO'}")
+        print(
+            f"{model_name:<9} {text_name:<30} {size / 1e6:6.2f} {len(ids):9d} "
+            f"{size / seconds / 1e6:12.1f} {size / cpu_seconds / 1e6:7.1f} "
+            f"{len(prefix.encode()) / ref_seconds / 1e6:15.4f}  "
+            f"{'yes' if same else 'NO'}"
+        )
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
     print(f"peak resident memory of the run: {peak:.0f} MiB")
 

@@ -9,6 +9,7 @@ Hugging Face tokenizers). Encoding: the held-out text with tessaron's own traine
 in each peer that can take it. Where a peer cannot do exactly the same job, the table
 says what it did instead.
 """
+
 import argparse
 import hashlib
 import json
@@ -24,7 +25,7 @@ OUT = os.path.join(HERE, "out")
 sys.path.insert(0, os.path.join(HERE, "..", "src", "python"))
 
 # A GPT-2 style split, for the run where tiktoken pre-tokenizes as it normally does.
-GPT_PATTERN = (r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+""")
+GPT_PATTERN = r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+"""
 
 
 def path(name):
@@ -46,16 +47,21 @@ def digest(ids):
 
 # ---- what a child process runs: each returns (seconds, extra facts) ----
 
+
 def model_tokens(model_path):
     from tessaron_cli.model import read_model
+
     model = read_model(model_path)
     return model.tokens, model.merges
 
 
 def byte_level_maps():
     """Hugging Face's byte-level alphabet: every byte as one printable character."""
-    printable = (list(range(ord("!"), ord("~") + 1)) + list(range(ord("¡"), ord("¬") + 1))
-                 + list(range(ord("®"), ord("ÿ") + 1)))
+    printable = (
+        list(range(ord("!"), ord("~") + 1))
+        + list(range(ord("¡"), ord("¬") + 1))
+        + list(range(ord("®"), ord("ÿ") + 1))
+    )
     chars, extra = {}, 0
     for b in range(256):
         if b in printable:
@@ -68,6 +74,7 @@ def byte_level_maps():
 
 def hf_byte_level(tokenizer):
     from tokenizers import decoders, pre_tokenizers
+
     tokenizer.pre_tokenizer = pre_tokenizers.ByteLevel(add_prefix_space=False, use_regex=False)
     tokenizer.decoder = decoders.ByteLevel()
     return tokenizer
@@ -75,21 +82,26 @@ def hf_byte_level(tokenizer):
 
 def hf_train(items, vocab_size):
     from tokenizers import Tokenizer, models, pre_tokenizers, trainers
+
     tok = hf_byte_level(Tokenizer(models.BPE()))
-    trainer = trainers.BpeTrainer(vocab_size=vocab_size, min_frequency=0, show_progress=False,
-                                  initial_alphabet=pre_tokenizers.ByteLevel.alphabet())
+    trainer = trainers.BpeTrainer(
+        vocab_size=vocab_size,
+        min_frequency=0,
+        show_progress=False,
+        initial_alphabet=pre_tokenizers.ByteLevel.alphabet(),
+    )
     t = time.perf_counter()
     tok.train_from_iterator(items, trainer=trainer)
     return time.perf_counter() - t, tok
 
 
 def shared_bytes(count):
-    return f"; {count} tokens share their bytes with another, which it cannot hold" \
-        if count else ""
+    return f"; {count} tokens share their bytes with another, which it cannot hold" if count else ""
 
 
 def job_train_tessaron(a):
     import tessaron
+
     text = read(a.input)
     tok = tessaron.BasicTokenizer(a.threads)
     t = time.perf_counter()
@@ -113,20 +125,35 @@ def job_train_hf(a):
 
 def job_train_sentencepiece(a):
     import sentencepiece as spm
+
     t = time.perf_counter()
     spm.SentencePieceTrainer.train(
-        input=path(a.input), model_prefix=path(a.save), model_type="bpe",
-        vocab_size=a.vocab_size, byte_fallback=True, character_coverage=1.0,
-        split_by_whitespace=False, split_by_unicode_script=False, split_by_number=False,
-        split_digits=False, max_sentence_length=1 << 24, input_sentence_size=0,
-        normalization_rule_name="identity", remove_extra_whitespaces=False,
-        add_dummy_prefix=False, allow_whitespace_only_pieces=True, hard_vocab_limit=False,
-        num_threads=a.threads, minloglevel=2)
+        input=path(a.input),
+        model_prefix=path(a.save),
+        model_type="bpe",
+        vocab_size=a.vocab_size,
+        byte_fallback=True,
+        character_coverage=1.0,
+        split_by_whitespace=False,
+        split_by_unicode_script=False,
+        split_by_number=False,
+        split_digits=False,
+        max_sentence_length=1 << 24,
+        input_sentence_size=0,
+        normalization_rule_name="identity",
+        remove_extra_whitespaces=False,
+        add_dummy_prefix=False,
+        allow_whitespace_only_pieces=True,
+        hard_vocab_limit=False,
+        num_threads=a.threads,
+        minloglevel=2,
+    )
     return time.perf_counter() - t, {}
 
 
 def job_encode_tessaron(a):
     import tessaron
+
     tok = tessaron.BasicTokenizer()
     tok.load(path(a.model))
     text = read(a.input)
@@ -138,34 +165,45 @@ def job_encode_tessaron(a):
 def job_encode_hf_ours(a):
     """Our merges in a Hugging Face BPE model: the same rules applied the same way."""
     from tokenizers import Tokenizer, models
+
     tokens, merges = model_tokens(path(a.model))
     chars = byte_level_maps()
     as_text = {i: "".join(chars[b] for b in data) for i, data in tokens.items()}
     vocab = {s: i for i, s in as_text.items()}
-    pairs = [(as_text[left], as_text[right]) for (left, right), _ in
-             sorted(merges.items(), key=lambda kv: kv[1])]
+    pairs = [
+        (as_text[left], as_text[right])
+        for (left, right), _ in sorted(merges.items(), key=lambda kv: kv[1])
+    ]
     tok = hf_byte_level(Tokenizer(models.BPE(vocab=vocab, merges=pairs)))
     text = read(a.input)
     t = time.perf_counter()
     ids = tok.encode(text, add_special_tokens=False).ids
     seconds = time.perf_counter() - t
-    return seconds, {"tokens": len(ids), "ids": digest(ids),
-                     "note": shared_bytes(len(as_text) - len(vocab))}
+    return seconds, {
+        "tokens": len(ids),
+        "ids": digest(ids),
+        "note": shared_bytes(len(as_text) - len(vocab)),
+    }
 
 
 def job_encode_tiktoken(a):
     import tiktoken
+
     tokens, _ = model_tokens(path(a.model))
     ranks = {data: i for i, data in tokens.items()}
     pattern = r"[\s\S]+" if a.variant == "whole" else GPT_PATTERN
-    enc = tiktoken.Encoding(name="tessaron", pat_str=pattern, mergeable_ranks=ranks,
-                            special_tokens={})
+    enc = tiktoken.Encoding(
+        name="tessaron", pat_str=pattern, mergeable_ranks=ranks, special_tokens={}
+    )
     text = read(a.input)
     t = time.perf_counter()
     ids = enc.encode_ordinary(text)
     seconds = time.perf_counter() - t
-    return seconds, {"tokens": len(ids), "ids": digest(ids),
-                     "note": shared_bytes(len(tokens) - len(ranks))}
+    return seconds, {
+        "tokens": len(ids),
+        "ids": digest(ids),
+        "note": shared_bytes(len(tokens) - len(ranks)),
+    }
 
 
 def job_encode_own(a):
@@ -173,21 +211,28 @@ def job_encode_own(a):
     text = read(a.input)
     if a.variant == "sentencepiece":
         import sentencepiece as spm
+
         sp = spm.SentencePieceProcessor(model_file=path(a.model))
         t = time.perf_counter()
         ids = sp.encode(text)
     else:
         from tokenizers import Tokenizer
+
         tok = Tokenizer.from_file(path(a.model))
         t = time.perf_counter()
         ids = tok.encode(text, add_special_tokens=False).ids
     return time.perf_counter() - t, {"tokens": len(ids)}
 
 
-JOBS = {"train-tessaron": job_train_tessaron, "train-hf": job_train_hf,
-        "train-sentencepiece": job_train_sentencepiece, "encode-tessaron": job_encode_tessaron,
-        "encode-hf-ours": job_encode_hf_ours, "encode-tiktoken": job_encode_tiktoken,
-        "encode-own": job_encode_own}
+JOBS = {
+    "train-tessaron": job_train_tessaron,
+    "train-hf": job_train_hf,
+    "train-sentencepiece": job_train_sentencepiece,
+    "encode-tessaron": job_encode_tessaron,
+    "encode-hf-ours": job_encode_hf_ours,
+    "encode-tiktoken": job_encode_tiktoken,
+    "encode-own": job_encode_own,
+}
 
 
 def child(a):
@@ -198,21 +243,33 @@ def child(a):
 
 # ---- the parent: prepare the corpus, run every job in its own process, print ----
 
+
 class Runner:
     def __init__(self, args):
         self.args = args
-        self.env = dict(os.environ, RAYON_NUM_THREADS=str(args.threads),
-                        TOKENIZERS_PARALLELISM="true")
+        self.env = dict(
+            os.environ, RAYON_NUM_THREADS=str(args.threads), TOKENIZERS_PARALLELISM="true"
+        )
 
     def run(self, job, repeat=None, **options):
         flags = [f"--{k.replace('_', '-')}={v}" for k, v in options.items()]
         results = []
         for _ in range(repeat or self.args.repeat):
-            r = subprocess.run([sys.executable, __file__, "--child", job,
-                                f"--threads={self.args.threads}",
-                                f"--vocab-size={self.args.vocab_size}", *flags],
-                               capture_output=True, text=True, env=self.env,
-                               timeout=self.args.timeout)
+            r = subprocess.run(
+                [
+                    sys.executable,
+                    __file__,
+                    "--child",
+                    job,
+                    f"--threads={self.args.threads}",
+                    f"--vocab-size={self.args.vocab_size}",
+                    *flags,
+                ],
+                capture_output=True,
+                text=True,
+                env=self.env,
+                timeout=self.args.timeout,
+            )
             if r.returncode != 0:
                 return {"error": (r.stderr.strip().splitlines() or ["failed"])[-1]}
             results.append(json.loads(r.stdout.strip().splitlines()[-1]))
@@ -224,10 +281,14 @@ class Runner:
 
 def prepare(args):
     from tessaron_cli.corpus import stdlib_corpus
+
     os.makedirs(OUT, exist_ok=True)
     corpus = stdlib_corpus(int(args.size_mb * 1e6), int(args.held_out_mb * 1e6))
-    pieces = {"train.txt": corpus.train, "held_out.txt": corpus.held_out,
-              "train_prefix.txt": cut(corpus.train, args.exact_prefix_kb * 1000)}
+    pieces = {
+        "train.txt": corpus.train,
+        "held_out.txt": corpus.held_out,
+        "train_prefix.txt": cut(corpus.train, args.exact_prefix_kb * 1000),
+    }
     for name, text in pieces.items():
         with open(path(name), "w", encoding="utf-8", newline="") as f:
             f.write(text)
@@ -245,13 +306,17 @@ def row(label, result, size, ours=None, note=""):
         return
     s = result["seconds"]
     if ours and "error" not in ours:
-        ratio = (f"{result['seconds'] / ours['seconds']:7.1f}x"
-                 f" {result['peak_mb'] / ours['peak_mb']:7.1f}x")
+        ratio = (
+            f"{result['seconds'] / ours['seconds']:7.1f}x"
+            f" {result['peak_mb'] / ours['peak_mb']:7.1f}x"
+        )
     else:
         ratio = f"{'-':>8} {'-':>8}"
     tokens = f"{size / result['tokens']:5.2f} B/tok" if result.get("tokens") else " " * 11
-    print(f"  {label:<46} {s:8.3f} s {size / s / 1e6:8.2f} MB/s {result['peak_mb']:8.0f} MB"
-          f"  {ratio}  {tokens}  {note}")
+    print(
+        f"  {label:<46} {s:8.3f} s {size / s / 1e6:8.2f} MB/s {result['peak_mb']:8.0f} MB"
+        f"  {ratio}  {tokens}  {note}"
+    )
 
 
 def same_rules(model_name, hf_name):
@@ -284,30 +349,50 @@ def parent(args):
     train, held = sizes["train.txt"], sizes["held_out.txt"]
     prefix = sizes["train_prefix.txt"]
     print(f"corpus: {corpus.describe()}")
-    print(f"train {train / 1e6:.2f} MB, held out {held / 1e6:.2f} MB, vocab {args.vocab_size}, "
-          f"{args.threads} threads, median of {args.repeat}; peak RSS per process; "
-          "time x, RSS x = the peer's over tessaron's (above 1: tessaron is faster, smaller)")
-    header = (f"  {'':<46} {'time':>10} {'rate':>13} {'peak RSS':>11}  {'time x':>8}"
-              f" {'RSS x':>8}"
-              f"  {'bytes/token':>11}")
+    print(
+        f"train {train / 1e6:.2f} MB, held out {held / 1e6:.2f} MB, vocab {args.vocab_size}, "
+        f"{args.threads} threads, median of {args.repeat}; peak RSS per process; "
+        "time x, RSS x = the peer's over tessaron's (above 1: tessaron is faster, smaller)"
+    )
+    header = (
+        f"  {'':<46} {'time':>10} {'rate':>13} {'peak RSS':>11}  {'time x':>8}"
+        f" {'RSS x':>8}"
+        f"  {'bytes/token':>11}"
+    )
 
     print("\ntraining")
     print(header)
     ours = r.run("train-tessaron", input="train.txt", save="tessaron.model")
     row("tessaron", ours, train, note=per_byte(ours, train))
     hf = r.run("train-hf", input="train.txt", variant="lines", save="hf.json")
-    row("tokenizers BPE, byte-level, line by line", hf, train, ours,
-        "not identical: pairs across line breaks are not counted")
+    row(
+        "tokenizers BPE, byte-level, line by line",
+        hf,
+        train,
+        ours,
+        "not identical: pairs across line breaks are not counted",
+    )
     sp = r.run("train-sentencepiece", input="train.txt", save="sp")
-    row("sentencepiece BPE", sp, train, ours,
-        "not identical: characters not bytes, lines as sentences, own scoring")
+    row(
+        "sentencepiece BPE",
+        sp,
+        train,
+        ours,
+        "not identical: characters not bytes, lines as sentences, own scoring",
+    )
     ours_p = r.run("train-tessaron", input="train_prefix.txt", save="prefix.model")
     row(f"tessaron on the first {prefix // 1000} KB", ours_p, prefix)
-    hf_p = r.run("train-hf", input="train_prefix.txt", variant="whole", save="prefix.json",
-                 repeat=1)
-    row(f"tokenizers, whole text as one word, {prefix // 1000} KB", hf_p, prefix, ours_p,
+    hf_p = r.run(
+        "train-hf", input="train_prefix.txt", variant="whole", save="prefix.json", repeat=1
+    )
+    row(
+        f"tokenizers, whole text as one word, {prefix // 1000} KB",
+        hf_p,
+        prefix,
+        ours_p,
         f"the same job, {same_rules('prefix.model', 'prefix.json')}; "
-        "cost grows with merges x text, so only a prefix")
+        "cost grows with merges x text, so only a prefix",
+    )
 
     print("\nencoding the held-out text with tessaron's model")
     print(header)
@@ -315,24 +400,46 @@ def parent(args):
     row("tessaron", ours, held, None)
     hf = r.run("encode-hf-ours", model="tessaron.model", input="held_out.txt")
     same = "identical ids" if hf.get("ids") == ours.get("ids") else "DIFFERENT ids"
-    row("tokenizers BPE with tessaron's merges", hf, held, ours,
-        f"the same job: {same}{hf.get('note', '')}")
+    row(
+        "tokenizers BPE with tessaron's merges",
+        hf,
+        held,
+        ours,
+        f"the same job: {same}{hf.get('note', '')}",
+    )
     tk = r.run("encode-tiktoken", model="tessaron.model", input="held_out.txt", variant="whole")
     same = "identical ids" if tk.get("ids") == ours.get("ids") else "DIFFERENT ids"
-    row("tiktoken, tessaron's ranks, text as one piece", tk, held, ours,
-        f"nearly the same job (merges by joined bytes): {same}{tk.get('note', '')}")
+    row(
+        "tiktoken, tessaron's ranks, text as one piece",
+        tk,
+        held,
+        ours,
+        f"nearly the same job (merges by joined bytes): {same}{tk.get('note', '')}",
+    )
     tk = r.run("encode-tiktoken", model="tessaron.model", input="held_out.txt", variant="gpt")
-    row("tiktoken, tessaron's ranks, GPT-2 split", tk, held, ours,
-        "not identical: pre-split into words, no merge crosses a split")
+    row(
+        "tiktoken, tessaron's ranks, GPT-2 split",
+        tk,
+        held,
+        ours,
+        "not identical: pre-split into words, no merge crosses a split",
+    )
 
     print("\nencoding the held-out text with each peer's own model (compression)")
     print(header)
     row("tessaron", ours, held)
-    row("tokenizers (trained line by line)",
-        r.run("encode-own", model="hf.json", input="held_out.txt", variant="hf"), held, ours)
-    row("sentencepiece",
+    row(
+        "tokenizers (trained line by line)",
+        r.run("encode-own", model="hf.json", input="held_out.txt", variant="hf"),
+        held,
+        ours,
+    )
+    row(
+        "sentencepiece",
         r.run("encode-own", model="sp.model", input="held_out.txt", variant="sentencepiece"),
-        held, ours)
+        held,
+        ours,
+    )
 
 
 def main():
@@ -342,9 +449,12 @@ def main():
     p.add_argument("--vocab-size", type=int, default=8192)
     p.add_argument("--threads", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
-    p.add_argument("--exact-prefix-kb", type=int, default=64,
-                   help="training text for the peer whose identical job is quadratic "
-                        "(default 64)")
+    p.add_argument(
+        "--exact-prefix-kb",
+        type=int,
+        default=64,
+        help="training text for the peer whose identical job is quadratic (default 64)",
+    )
     p.add_argument("--timeout", type=float, default=900, help="per run, seconds")
     p.add_argument("--child", dest="job", choices=sorted(JOBS), help=argparse.SUPPRESS)
     for name in ("input", "model", "save", "variant"):

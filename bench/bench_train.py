@@ -68,7 +68,10 @@ print(json.dumps({"seconds": seconds, "peak": peak - before, "merges": merges,
 def measure(path, vocab_size, num_threads):
     result = subprocess.run(
         [sys.executable, "-c", RUN_ONE, str(path), str(vocab_size), str(num_threads)],
-        capture_output=True, text=True, check=True)
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     return json.loads(result.stdout)
 
 
@@ -89,8 +92,12 @@ def naive_beside(prose, prefix_bytes, vocab_size):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--corpora", nargs="+", type=pathlib.Path,
-                        default=[HERE / "data" / "prose.txt", HERE / "data" / "mixed.txt"])
+    parser.add_argument(
+        "--corpora",
+        nargs="+",
+        type=pathlib.Path,
+        default=[HERE / "data" / "prose.txt", HERE / "data" / "mixed.txt"],
+    )
     parser.add_argument("--vocab", nargs="+", type=int, default=[1024, 8192, 32768])
     parser.add_argument("--threads", nargs="+", type=int, default=[1, 2])
     parser.add_argument("--repeat", type=int, default=3)
@@ -102,8 +109,10 @@ def main():
     if missing:
         sys.exit(f"missing corpora {missing}: run python bench/make_corpora.py first")
 
-    print(f"{'corpus':<10} {'MB':>6} {'vocab':>6} {'thr':>3} {'merges':>6} "
-          f"{'median s':>9} {'MB/s':>7} {'peak MB':>8} {'B/byte':>7}")
+    print(
+        f"{'corpus':<10} {'MB':>6} {'vocab':>6} {'thr':>3} {'merges':>6} "
+        f"{'median s':>9} {'MB/s':>7} {'peak MB':>8} {'B/byte':>7}"
+    )
     for path in args.corpora:
         size = path.stat().st_size
         for vocab_size in args.vocab:
@@ -111,16 +120,20 @@ def main():
                 runs = [measure(path, vocab_size, num_threads) for _ in range(args.repeat)]
                 seconds = statistics.median(r["seconds"] for r in runs)
                 peak = statistics.median(r["peak"] for r in runs)
-                print(f"{path.stem:<10} {size / 1e6:>6.1f} {vocab_size:>6} {num_threads:>3} "
-                      f"{runs[0]['merges']:>6} {seconds:>9.3f} {size / 1e6 / seconds:>7.1f} "
-                      f"{peak / 1e6:>8.1f} {peak / size:>7.2f}", flush=True)
+                print(
+                    f"{path.stem:<10} {size / 1e6:>6.1f} {vocab_size:>6} {num_threads:>3} "
+                    f"{runs[0]['merges']:>6} {seconds:>9.3f} {size / 1e6 / seconds:>7.1f} "
+                    f"{peak / 1e6:>8.1f} {peak / size:>7.2f}",
+                    flush=True,
+                )
 
     prose = args.corpora[0].read_text(encoding="utf-8")
-    nbytes, merges, naive_seconds, ours = naive_beside(prose, args.naive_prefix,
-                                                       args.naive_vocab)
-    print(f"\nbaseline: naive recount (pure Python reference) on the first {nbytes:,} bytes "
-          f"of {args.corpora[0].stem}, {merges} merges: {naive_seconds:.3f} s; "
-          f"train on the same: {ours:.4f} s")
+    nbytes, merges, naive_seconds, ours = naive_beside(prose, args.naive_prefix, args.naive_vocab)
+    print(
+        f"\nbaseline: naive recount (pure Python reference) on the first {nbytes:,} bytes "
+        f"of {args.corpora[0].stem}, {merges} merges: {naive_seconds:.3f} s; "
+        f"train on the same: {ours:.4f} s"
+    )
 
 
 if __name__ == "__main__":

@@ -39,8 +39,7 @@ def system_headers():
 def bible_text():
     if shutil.which("bible") is None:
         return None
-    result = subprocess.run(["bible", "-l0", "gen1:1-rev22:21"], capture_output=True,
-                            check=True)
+    result = subprocess.run(["bible", "-l0", "gen1:1-rev22:21"], capture_output=True, check=True)
     return result.stdout.decode("utf-8", errors="replace")
 
 

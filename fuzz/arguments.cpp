@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    PyObject* input =
-        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size));
+    PyObject* input = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
+                                                static_cast<Py_ssize_t>(size));
     if (input == nullptr) die("input");
     PyObject* result = PyObject_CallOneArg(driver, input);
     Py_DECREF(input);

@@ -4,6 +4,7 @@ Each call must return or raise one of the documented exceptions; anything else (
 SystemError, a wrong type, a crash) is a finding. File methods only ever see paths
 inside a private directory, or paths that must fail before a file is touched.
 """
+
 import os
 import tempfile
 
@@ -11,8 +12,18 @@ import tessaron
 
 BasicTokenizer = tessaron.BasicTokenizer
 WORKDIR = tempfile.mkdtemp(prefix="tessaron-fuzz-")
-NAMES = ["text", "vocab_size", "ids", "file_path", "vocab_file_path", "model_file_path",
-         "num_threads", "txt", "", "\udcff"]
+NAMES = [
+    "text",
+    "vocab_size",
+    "ids",
+    "file_path",
+    "vocab_file_path",
+    "model_file_path",
+    "num_threads",
+    "txt",
+    "",
+    "\udcff",
+]
 METHODS = ["train", "encode", "decode", "save_model", "save_vocab", "save", "load", "build_vocab"]
 PATH_METHODS = {"save_model", "save_vocab", "save", "load"}
 
@@ -34,7 +45,7 @@ class Reader:
 
     def chunk(self):
         n = self.byte() % 48
-        piece = self.data[self.pos:self.pos + n]
+        piece = self.data[self.pos : self.pos + n]
         self.pos += n
         return piece
 
@@ -84,7 +95,7 @@ def value(r, tok, depth=0):
     if tag == 0:
         return r.byte()
     if tag == 1:
-        return int.from_bytes(r.data[r.pos:r.pos + 9], "little", signed=True) + (r.byte() - 128)
+        return int.from_bytes(r.data[r.pos : r.pos + 9], "little", signed=True) + (r.byte() - 128)
     if tag == 2:
         return (1 << 64) - 1 - r.byte() % 3 if r.byte() % 2 else 1 << 64
     if tag == 3:
@@ -126,15 +137,22 @@ def action(r, tok):
     if kind == 0:
         return None
     if kind == 1:
+
         def fail():
             raise Stop("index")
+
         return fail
     name = METHODS[r.byte() % len(METHODS)]
-    args = {"train": ("aab", 257), "encode": ("ab",), "decode": ([97],),
-            "save_model": (os.path.join(WORKDIR, "re.model"),),
-            "save_vocab": (os.path.join(WORKDIR, "re.vocab"),),
-            "save": (os.path.join(WORKDIR, "re.model"), None),
-            "load": (os.path.join(WORKDIR, "re.model"),), "build_vocab": ()}[name]
+    args = {
+        "train": ("aab", 257),
+        "encode": ("ab",),
+        "decode": ([97],),
+        "save_model": (os.path.join(WORKDIR, "re.model"),),
+        "save_vocab": (os.path.join(WORKDIR, "re.vocab"),),
+        "save": (os.path.join(WORKDIR, "re.model"), None),
+        "load": (os.path.join(WORKDIR, "re.model"),),
+        "build_vocab": (),
+    }[name]
     method = getattr(tok, name, None)
     return (lambda: method(*args)) if method is not None else None
 

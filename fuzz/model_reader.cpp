@@ -95,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text;
     require(!tessaron::basic::decode(state, ids, text));
 
-    const auto encoded = tessaron::basic::encode(
-        state, std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto encoded =
+        tessaron::basic::encode(state, std::string_view(reinterpret_cast<const char*>(data), size));
     require(encoded == encode_by_rounds(state, data, size));
 
     require(!tessaron::persist::write_model_file(state, output.path));

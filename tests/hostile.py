@@ -12,6 +12,7 @@ Beside each case's total (input building and checks included) and the process's 
 resident size, the table gives each kind of tokenizer call: its time, and the memory it
 needed above what the process already held.
 """
+
 import json
 import os
 import random
@@ -87,11 +88,13 @@ def _needs(method):
 def million_rules(scale, directory):
     """A million distinct rules whose tokens stay short: loads, round-trips, decodes."""
     n = int(1_000_000 * scale)
+
     # Rule k joins byte k % 256 to the token of rule k // 256 (or to a byte), so the
     # pairs are distinct and every token is at most four bytes long.
     def rule(k):
         right = 256 + k // 256 - 1 if k >= 256 else k
         return b"%d %d\n" % (k % 256, right)
+
     data = HEAD + b"".join(rule(k) for k in range(n))
     path = _write(directory, "million.model", [data])
     tok = BasicTokenizer()
@@ -106,7 +109,9 @@ def million_rules(scale, directory):
         data = bytes(random.Random(n).randrange(256) for _ in range(800))
         rules = reference_encode.merges_from_lines(rule(k).split() for k in range(n))
         rules = {(int(a), int(b)): new for (a, b), new in rules.items()}
-        assert tok.encode(data.decode("latin-1")) == reference_encode.encode(rules, data.decode("latin-1").encode())
+        assert tok.encode(data.decode("latin-1")) == reference_encode.encode(
+            rules, data.decode("latin-1").encode()
+        )
 
 
 def _token(k):
@@ -286,15 +291,29 @@ def _phys():
     return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
 
 
-CASES = {f.__name__: f for f in (million_rules, huge_ids, long_line, chains, repeated_byte,
-                                 max_vocab_size, decode_ten_million)}
+CASES = {
+    f.__name__: f
+    for f in (
+        million_rules,
+        huge_ids,
+        long_line,
+        chains,
+        repeated_byte,
+        max_vocab_size,
+        decode_ten_million,
+    )
+}
 
 
 def run_alone(name, timeout=3600):
     """Runs one case at full size in a fresh interpreter: (seconds, peak RSS in MiB,
     seconds spent in each kind of tokenizer call)."""
-    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", name],
-                          capture_output=True, text=True, timeout=timeout)
+    done = subprocess.run(
+        [sys.executable, os.path.abspath(__file__), "--child", name],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
     if done.returncode != 0:
         raise AssertionError("%s failed (exit %d):\n%s" % (name, done.returncode, done.stderr))
     words = done.stdout.split(maxsplit=2)
@@ -305,6 +324,7 @@ def run_alone(name, timeout=3600):
 
 def _child(name):
     import tempfile
+
     with tempfile.TemporaryDirectory() as directory:
         start = time.perf_counter()
         try:
@@ -327,7 +347,11 @@ if __name__ == "__main__":
             except NotImplementedError as missing:
                 print("%-20s skipped: no %s" % (case, missing))
                 continue
-            inside = ", ".join("%s %.2f s +%.0f MiB" % (label, seconds, extra)
-                               for label, (seconds, extra) in calls.items())
-            print("%-20s %7.2f s %6.0f MiB peak RSS   (%s)" % (case, seconds, peak, inside),
-                  flush=True)
+            inside = ", ".join(
+                "%s %.2f s +%.0f MiB" % (label, seconds, extra)
+                for label, (seconds, extra) in calls.items()
+            )
+            print(
+                "%-20s %7.2f s %6.0f MiB peak RSS   (%s)" % (case, seconds, peak, inside),
+                flush=True,
+            )

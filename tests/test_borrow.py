@@ -1,4 +1,5 @@
 """Re-entrant calls made by Python code that runs during an argument conversion."""
+
 import pytest
 
 from tessaron import BasicTokenizer

@@ -1,4 +1,5 @@
 """The `tessaron` command end to end, in subprocesses."""
+
 import os
 import pty
 import subprocess
@@ -11,8 +12,14 @@ TEXT_B = "".join(f"line {i}: héllo wörld, 漢字 and more text\n" for i in ran
 
 
 def tessaron(*args, stdin=None, cwd=None, stderr=subprocess.PIPE):
-    return subprocess.run([sys.executable, "-m", "tessaron_cli", *args], input=stdin,
-                          stdout=subprocess.PIPE, stderr=stderr, cwd=cwd, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-m", "tessaron_cli", *args],
+        input=stdin,
+        stdout=subprocess.PIPE,
+        stderr=stderr,
+        cwd=cwd,
+        timeout=120,
+    )
 
 
 @pytest.fixture(scope="module")
@@ -35,8 +42,9 @@ def test_train_writes_model_and_listing(corpus):
 
 
 def test_train_from_stdin_equals_files(corpus):
-    r = tessaron("train", "-v", "320", "-o", "s", "-t", "1",
-                 stdin=(TEXT_A + TEXT_B).encode(), cwd=corpus)
+    r = tessaron(
+        "train", "-v", "320", "-o", "s", "-t", "1", stdin=(TEXT_A + TEXT_B).encode(), cwd=corpus
+    )
     assert r.returncode == 0, r.stderr
     assert (corpus / "s.model").read_bytes() == (corpus / "m.model").read_bytes()
 
@@ -54,6 +62,7 @@ def test_encode_decode_round_trip(corpus):
 
 def test_encode_matches_module(corpus):
     import tessaron as module
+
     tok = module.BasicTokenizer()
     tok.load(str(corpus / "m.model"))
     r = tessaron("encode", "-m", "m.model", "--whole", "b.txt", cwd=corpus)
@@ -83,29 +92,49 @@ def test_info_summarises(corpus):
     assert len(out.split("longest tokens:")[1].strip().splitlines()) == 3
 
 
-@pytest.mark.parametrize("args, stdin, code, message", [
-    (["encode", "-m", "m.model", "missing.txt"], None, 1, "missing.txt: no such file"),
-    (["encode", "-m", "missing.model", "a.txt"], None, 1, "missing.model: no such file"),
-    (["encode", "-m", "bad.model", "a.txt"], None, 1,
-     "bad.model: not a valid tessaron model: invalid version"),
-    (["info", "empty.model"], None, 1, "empty.model: not a valid tessaron model: missing version"),
-    (["decode", "-m", ".", "a.txt"], None, 1, ".: is a directory"),
-    (["encode", "-m", "m.model", "latin1.txt"], None, 1,
-     "latin1.txt: not UTF-8 text (invalid byte 0xe9 at offset 1)"),
-    (["decode", "-m", "m.model"], b"1 2\n3 x\n", 1, "<stdin>:2: 'x' is not a token id"),
-    (["decode", "-m", "m.model"], b"-1\n", 1, "<stdin>:1: '-1' is not a token id"),
-    (["decode", "-m", "m.model"], b"18446744073709551616\n", 1, "is not a token id"),
-    (["decode", "-m", "m.model"], b"104 99999 105\n", 1, "<stdin>:1: invalid token ID: 99999"),
-    (["train", "a.txt", "-v", "300", "-o", "nodir/m"], None, 1,
-     "cannot write nodir/m.model: No such file or directory"),
-    (["train", "a.txt", "-v", "255", "-o", "x"], None, 2, "must be at least 256, got 255"),
-    (["train", "a.txt", "-v", "lots", "-o", "x"], None, 2, "'lots' is not a whole number"),
-    (["train", "a.txt", "-o", "x"], None, 2, "required: -v/--vocab-size"),
-    (["encode", "-m", "m.model", "-j", "0", "a.txt"], None, 2, "must be at least 1"),
-    (["encode", "-m", "m.model", "--text", "hi", "a.txt"], None, 2, "not allowed with FILE"),
-    (["frobnicate"], None, 2, "invalid choice: 'frobnicate'"),
-    ([], None, 2, "required: COMMAND"),
-])
+@pytest.mark.parametrize(
+    "args, stdin, code, message",
+    [
+        (["encode", "-m", "m.model", "missing.txt"], None, 1, "missing.txt: no such file"),
+        (["encode", "-m", "missing.model", "a.txt"], None, 1, "missing.model: no such file"),
+        (
+            ["encode", "-m", "bad.model", "a.txt"],
+            None,
+            1,
+            "bad.model: not a valid tessaron model: invalid version",
+        ),
+        (
+            ["info", "empty.model"],
+            None,
+            1,
+            "empty.model: not a valid tessaron model: missing version",
+        ),
+        (["decode", "-m", ".", "a.txt"], None, 1, ".: is a directory"),
+        (
+            ["encode", "-m", "m.model", "latin1.txt"],
+            None,
+            1,
+            "latin1.txt: not UTF-8 text (invalid byte 0xe9 at offset 1)",
+        ),
+        (["decode", "-m", "m.model"], b"1 2\n3 x\n", 1, "<stdin>:2: 'x' is not a token id"),
+        (["decode", "-m", "m.model"], b"-1\n", 1, "<stdin>:1: '-1' is not a token id"),
+        (["decode", "-m", "m.model"], b"18446744073709551616\n", 1, "is not a token id"),
+        (["decode", "-m", "m.model"], b"104 99999 105\n", 1, "<stdin>:1: invalid token ID: 99999"),
+        (
+            ["train", "a.txt", "-v", "300", "-o", "nodir/m"],
+            None,
+            1,
+            "cannot write nodir/m.model: No such file or directory",
+        ),
+        (["train", "a.txt", "-v", "255", "-o", "x"], None, 2, "must be at least 256, got 255"),
+        (["train", "a.txt", "-v", "lots", "-o", "x"], None, 2, "'lots' is not a whole number"),
+        (["train", "a.txt", "-o", "x"], None, 2, "required: -v/--vocab-size"),
+        (["encode", "-m", "m.model", "-j", "0", "a.txt"], None, 2, "must be at least 1"),
+        (["encode", "-m", "m.model", "--text", "hi", "a.txt"], None, 2, "not allowed with FILE"),
+        (["frobnicate"], None, 2, "invalid choice: 'frobnicate'"),
+        ([], None, 2, "required: COMMAND"),
+    ],
+)
 def test_errors_are_one_line_with_exit_code(corpus, args, stdin, code, message):
     (corpus / "bad.model").write_text("x\n\n0\n")
     (corpus / "empty.model").write_text("")
@@ -125,8 +154,8 @@ def test_help_everywhere(command):
 def test_info_reads_what_load_reads(tmp_path):
     # Tab and CR LF separators, a special token, a repeated pair that takes the later id.
     (tmp_path / "h.model").write_bytes(
-        b"tessaron v1\r\n\\w+ \r\n1\r\n<|end|>\t9999\r\n104 105\r\n256\t33\r\n"
-        b"104 105\r\n258 258")
+        b"tessaron v1\r\n\\w+ \r\n1\r\n<|end|>\t9999\r\n104 105\r\n256\t33\r\n104 105\r\n258 258"
+    )
     out = tessaron("info", "h.model", cwd=tmp_path).stdout.decode()
     assert "pattern:        '\\\\w+ '" in out and "merge rules:    3" in out
     assert "9999  '<|end|>'" in out
@@ -169,8 +198,9 @@ def test_progress_on_a_terminal(corpus):
 
 
 def test_demo_reports_and_saves(tmp_path):
-    r = tessaron("demo", "--out", "o", "--size-mb", "0.2", "--held-out-mb", "0.05",
-                 "-v", "300", cwd=tmp_path)
+    r = tessaron(
+        "demo", "--out", "o", "--size-mb", "0.2", "--held-out-mb", "0.05", "-v", "300", cwd=tmp_path
+    )
     assert r.returncode == 0, r.stderr
     out = r.stdout.decode()
     for piece in ("standard library source", "bytes per token", "decoded", "saved:"):

@@ -1,4 +1,5 @@
 """Decoding: lookups, escapes, argument forms and failures."""
+
 import pytest
 
 from reference.vocab import render_token
@@ -47,8 +48,11 @@ def test_decode_results(tok, ids, text):
 
 @pytest.mark.parametrize(
     "ids, message",
-    [([256], "invalid token ID: 256"), ([104, 99999, 105], "invalid token ID: 99999"),
-     ([2**64 - 1, 5000], "invalid token ID: 18446744073709551615")],
+    [
+        ([256], "invalid token ID: 256"),
+        ([104, 99999, 105], "invalid token ID: 99999"),
+        ([2**64 - 1, 5000], "invalid token ID: 18446744073709551615"),
+    ],
 )
 def test_first_unknown_id_is_reported(tok, ids, message):
     with pytest.raises(OSError) as info:

@@ -191,8 +191,17 @@ def test_tokens_with_long_joinable_edges_match_reference(model_dir, seed):
 @pytest.mark.parametrize("text", ["a" * 5000, "ab" * 2500, "a" * 4999 + "b"])
 def test_long_runs_match_reference(model_dir, text):
     # Doubling rules for runs of a and of ab, plus a rule that ends them.
-    pairs = [(97, 97), (256, 256), (257, 257), (258, 258), (97, 98), (260, 260), (261, 261),
-             (259, 97), (262, 98)]
+    pairs = [
+        (97, 97),
+        (256, 256),
+        (257, 257),
+        (258, 258),
+        (97, 98),
+        (260, 260),
+        (261, 261),
+        (259, 97),
+        (262, 98),
+    ]
     tokenizer = loaded(model_dir / "runs.model", pairs)
     assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
 
@@ -245,7 +254,9 @@ def rules_of(tokenizer, path):
     tokenizer.save_model(str(path))
     lines = path.read_text(encoding="utf-8").split("\n")
     specials = int(lines[2])
-    return merges_from_lines(tuple(map(int, line.split())) for line in lines[3 + specials:] if line)
+    return merges_from_lines(
+        tuple(map(int, line.split())) for line in lines[3 + specials :] if line
+    )
 
 
 @pytest.mark.parametrize("vocab_size", [257, 320, 700])
@@ -259,6 +270,6 @@ def test_trained_models_match_reference(model_dir, corpus, vocab_size):
     texts.append("Съешь же ещё 我们的 " * 9)
     for _ in range(4):
         start = rng.randrange(len(corpus))
-        texts.append(corpus[start:start + rng.randint(1, 1200)])
+        texts.append(corpus[start : start + rng.randint(1, 1200)])
     for text in texts:
         assert tokenizer.encode(text) == reference_encode(merges, text.encode())

@@ -1,5 +1,6 @@
 """A few seconds of each fuzz target, and every kept finding replayed. The targets are
 built by `make fuzz-build` (clang); without them these tests skip."""
+
 import os
 import shutil
 import subprocess
@@ -21,8 +22,13 @@ def binary(target):
 def run(target, *args, timeout=120):
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
     env.pop("LD_PRELOAD", None)  # the targets carry their own sanitizer runtime
-    return subprocess.run([binary(target), "-rss_limit_mb=8192", *args], env=env,
-                          capture_output=True, text=True, timeout=timeout)
+    return subprocess.run(
+        [binary(target), "-rss_limit_mb=8192", *args],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
 
 
 @pytest.mark.parametrize("target", TARGETS)
@@ -38,7 +44,11 @@ def test_smoke_run(target, tmp_path):
 def test_kept_findings_replay(target):
     directory = os.path.join(ROOT, "fuzz", "regressions", CORPUS[target])
     seeds = os.path.join(ROOT, "fuzz", "corpus", CORPUS[target])
-    inputs = [os.path.join(d, name) for d in (directory, seeds) if os.path.isdir(d)
-              for name in sorted(os.listdir(d))]
+    inputs = [
+        os.path.join(d, name)
+        for d in (directory, seeds)
+        if os.path.isdir(d)
+        for name in sorted(os.listdir(d))
+    ]
     done = run(target, *inputs)
     assert done.returncode == 0, done.stderr[-4000:]

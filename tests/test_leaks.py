@@ -2,6 +2,7 @@
 
 Three meters: glibc's count of bytes in use (the C++ side and large Python buffers),
 tracemalloc (Python objects), and the reference counts of the objects a call touches."""
+
 import ctypes
 import gc
 import os
@@ -14,9 +15,21 @@ from tessaron import BasicTokenizer
 
 
 class _MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in (
-        "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-        "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 try:
@@ -70,9 +83,17 @@ def files(tmp_path_factory):
     bad = d / "bad.model"
     bad.write_bytes(b"tessaron v1\n\n0\n1 2\n3 x\n")
     huge = d / "huge.model"
-    huge.write_bytes(b"tessaron v1\n\n0\n97 97\n" + b"".join(b"%d %d\n" % (k, k) for k in range(256, 319)))
-    return {"dir": str(d), "good": str(good), "bad": str(bad), "huge": str(huge),
-            "out": str(d / "out"), "missing": str(d / "no" / "such")}
+    huge.write_bytes(
+        b"tessaron v1\n\n0\n97 97\n" + b"".join(b"%d %d\n" % (k, k) for k in range(256, 319))
+    )
+    return {
+        "dir": str(d),
+        "good": str(good),
+        "bad": str(bad),
+        "huge": str(huge),
+        "out": str(d / "out"),
+        "missing": str(d / "no" / "such"),
+    }
 
 
 IDS = list(range(256)) * 4
@@ -179,8 +200,21 @@ def test_repeated_calls_do_not_grow(table, name):
 
 
 def test_arguments_keep_their_reference_counts(table, files):
-    watched = [IDS, TEXT, files["out"], files["good"], files["missing"], None, BasicTokenizer,
-               TypeError, OSError, OverflowError, MemoryError, RuntimeError, FileNotFoundError]
+    watched = [
+        IDS,
+        TEXT,
+        files["out"],
+        files["good"],
+        files["missing"],
+        None,
+        BasicTokenizer,
+        TypeError,
+        OSError,
+        OverflowError,
+        MemoryError,
+        RuntimeError,
+        FileNotFoundError,
+    ]
     for call in table.values():
         call()
     gc.collect()

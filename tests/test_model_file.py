@@ -1,4 +1,5 @@
 """The model file: exact bytes written, what reading accepts, every format error, atomic loads."""
+
 import errno
 import os
 import random
@@ -75,8 +76,10 @@ def test_canonical_files_round_trip_byte_for_byte(tmp_path, data):
         (b"tessaron v1\r\n\r\n1\r\nab 300\r\n1 2\r\n", HEAD + b"1\nab 300\n1 2\n"),
         (HEAD + b"0\n1 2\n3 4", HEAD + b"0\n1 2\n3 4\n"),
         (HEAD + b"+2\n+7 002\n\tx\t9\t\n+0 000\n", HEAD + b"2\n+7 2\nx 9\n0 0\n"),
-        (HEAD + b"0\n1\xe3\x80\x802\n3\xc2\x854\n\xc2\xa05\xe2\x80\xa86\xe2\x80\xaf\n",
-         HEAD + b"0\n1 2\n3 4\n5 6\n"),
+        (
+            HEAD + b"0\n1\xe3\x80\x802\n3\xc2\x854\n\xc2\xa05\xe2\x80\xa86\xe2\x80\xaf\n",
+            HEAD + b"0\n1 2\n3 4\n5 6\n",
+        ),
         (HEAD + b"0\n1\x0b\x0c2\n", HEAD + b"0\n1 2\n"),
         # A repeated text keeps its place and takes the later id.
         (HEAD + b"3\na 1\nb 2\na 3\n", HEAD + b"2\na 3\nb 2\n"),
@@ -103,7 +106,10 @@ def test_repeated_pair_keeps_its_place_and_takes_the_later_id(tmp_path):
     with pytest.raises(OSError) as info:
         tok.decode([256])
     assert info.value.args == ("invalid token ID: 256",)
-    assert listing(tok, tmp_path).splitlines()[256:] == [b"[c][d] -> [cd] 257", b"[a][b] -> [ab] 258"]
+    assert listing(tok, tmp_path).splitlines()[256:] == [
+        b"[c][d] -> [cd] 257",
+        b"[a][b] -> [ab] 258",
+    ]
 
 
 FORMAT_ERRORS = [
@@ -227,8 +233,10 @@ BROKEN = [b"\xff", b"1 \xc3", b"\xe2\x80 2", b"\xed\xa0\x80"]
 def _line(rnd):
     if rnd.random() < 0.05:
         return rnd.choice(BROKEN)
-    fields = [rnd.choice(NUMBERS if rnd.random() < 0.85 else ODD_FIELDS)
-              for _ in range(2 if rnd.random() < 0.85 else rnd.choice([0, 1, 3]))]
+    fields = [
+        rnd.choice(NUMBERS if rnd.random() < 0.85 else ODD_FIELDS)
+        for _ in range(2 if rnd.random() < 0.85 else rnd.choice([0, 1, 3]))
+    ]
     text = "".join(f + rnd.choice(SPACES) for f in fields)
     text = (rnd.choice(SPACES) if rnd.random() < 0.3 else "") + text
     return (text if rnd.random() < 0.5 else text.rstrip()).encode()
@@ -239,7 +247,11 @@ def model_files(draw):
     rnd = random.Random(draw(st.integers(0, 2**64)))
     head = b"tessaron v1" if rnd.random() < 0.95 else rnd.choice([b"tessaron v1 ", b"x"])
     pattern = rnd.choice([b"", b" a\tb ", b"\xc3\xa9\r"]) if rnd.random() < 0.95 else b"\xff"
-    count = rnd.choice([b"0", b"1", b"2"]) if rnd.random() < 0.9 else rnd.choice([b"", b"01", b"+1", b"x"])
+    count = (
+        rnd.choice([b"0", b"1", b"2"])
+        if rnd.random() < 0.9
+        else rnd.choice([b"", b"01", b"+1", b"x"])
+    )
     lines = [head, pattern, count] + [_line(rnd) for _ in range(rnd.randrange(7))]
     data = b"".join(line + rnd.choice([b"\n", b"\r\n"]) for line in lines)
     if rnd.random() < 0.3:

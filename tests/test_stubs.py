@@ -1,4 +1,5 @@
 """The shipped type stubs against the compiled module, checked by mypy's own tools."""
+
 import pathlib
 import re
 import subprocess
@@ -8,8 +9,9 @@ import tessaron
 
 
 def mypy(*args, cwd=None):
-    return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True,
-                          cwd=cwd, timeout=300)
+    return subprocess.run(
+        [sys.executable, "-m", *args], capture_output=True, text=True, cwd=cwd, timeout=300
+    )
 
 
 def test_stubs_installed_beside_the_module_and_as_stub_package():
@@ -30,7 +32,8 @@ def test_mypy_types_a_program_with_the_stubs(tmp_path):
         "t = tessaron.BasicTokenizer(num_threads=2)\n"
         "reveal_type(t.encode('a'))\n"
         "t.decode('1 2')\n"
-        "t.save('m.model', None)\n")
+        "t.save('m.model', None)\n"
+    )
     r = mypy("mypy", "--no-incremental", "use.py", cwd=tmp_path)
     assert re.search(r'Revealed type is "(builtins\.)?list\[(builtins\.)?int\]"', r.stdout)
     assert 'use.py:4: error: Argument 1 to "decode"' in r.stdout

@@ -1,4 +1,5 @@
 """The module and class as the interpreter sees them: identity, signatures, binding."""
+
 import importlib
 import sys
 import weakref
@@ -48,12 +49,24 @@ def test_constructor_accepts(args, kwargs):
 @pytest.mark.parametrize(
     "args, kwargs, exc, message",
     [
-        ((1, 2), {}, TypeError,
-         "BasicTokenizer.__new__() takes from 0 to 1 positional arguments but 2 were given"),
-        ((), {"threads": 1}, TypeError,
-         "BasicTokenizer.__new__() got an unexpected keyword argument 'threads'"),
-        ((1,), {"num_threads": 1}, TypeError,
-         "BasicTokenizer.__new__() got multiple values for argument 'num_threads'"),
+        (
+            (1, 2),
+            {},
+            TypeError,
+            "BasicTokenizer.__new__() takes from 0 to 1 positional arguments but 2 were given",
+        ),
+        (
+            (),
+            {"threads": 1},
+            TypeError,
+            "BasicTokenizer.__new__() got an unexpected keyword argument 'threads'",
+        ),
+        (
+            (1,),
+            {"num_threads": 1},
+            TypeError,
+            "BasicTokenizer.__new__() got multiple values for argument 'num_threads'",
+        ),
         ((-1,), {}, OverflowError, None),
         ((2**64,), {}, OverflowError, None),
     ],
@@ -80,16 +93,26 @@ def test_constructor_type_errors_are_rewritten(value):
 def test_decode_binding_messages():
     tok = BasicTokenizer()
     cases = [
-        (lambda: tok.decode([1], [2]),
-         "BasicTokenizer.decode() takes 1 positional arguments but 2 were given"),
-        (lambda: tok.decode(),
-         "BasicTokenizer.decode() missing 1 required positional argument: 'ids'"),
-        (lambda: tok.decode(idz=[1]),
-         "BasicTokenizer.decode() got an unexpected keyword argument 'idz'"),
-        (lambda: tok.decode([1], ids=[1]),
-         "BasicTokenizer.decode() got multiple values for argument 'ids'"),
-        (lambda: BasicTokenizer.decode(tok),
-         "BasicTokenizer.decode() missing 1 required positional argument: 'ids'"),
+        (
+            lambda: tok.decode([1], [2]),
+            "BasicTokenizer.decode() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: tok.decode(),
+            "BasicTokenizer.decode() missing 1 required positional argument: 'ids'",
+        ),
+        (
+            lambda: tok.decode(idz=[1]),
+            "BasicTokenizer.decode() got an unexpected keyword argument 'idz'",
+        ),
+        (
+            lambda: tok.decode([1], ids=[1]),
+            "BasicTokenizer.decode() got multiple values for argument 'ids'",
+        ),
+        (
+            lambda: BasicTokenizer.decode(tok),
+            "BasicTokenizer.decode() missing 1 required positional argument: 'ids'",
+        ),
     ]
     for call, message in cases:
         with pytest.raises(TypeError) as info:
@@ -140,29 +163,49 @@ def test_methods_in_table_order_with_signatures():
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda t: t.save(),
-         "BasicTokenizer.save() missing 2 required positional arguments: "
-         "'model_file_path' and 'vocab_file_path'"),
-        (lambda t: t.save("m.model"),
-         "BasicTokenizer.save() missing 1 required positional argument: 'vocab_file_path'"),
-        (lambda t: t.save("a", "b", "c"),
-         "BasicTokenizer.save() takes 2 positional arguments but 3 were given"),
-        (lambda t: t.train(),
-         "BasicTokenizer.train() missing 2 required positional arguments: "
-         "'text' and 'vocab_size'"),
-        (lambda t: t.train("abc"),
-         "BasicTokenizer.train() missing 1 required positional argument: 'vocab_size'"),
-        (lambda t: t.encode("a", text="b"),
-         "BasicTokenizer.encode() got multiple values for argument 'text'"),
-        (lambda t: t.encode(txt="a"),
-         "BasicTokenizer.encode() got an unexpected keyword argument 'txt'"),
+        (
+            lambda t: t.save(),
+            "BasicTokenizer.save() missing 2 required positional arguments: "
+            "'model_file_path' and 'vocab_file_path'",
+        ),
+        (
+            lambda t: t.save("m.model"),
+            "BasicTokenizer.save() missing 1 required positional argument: 'vocab_file_path'",
+        ),
+        (
+            lambda t: t.save("a", "b", "c"),
+            "BasicTokenizer.save() takes 2 positional arguments but 3 were given",
+        ),
+        (
+            lambda t: t.train(),
+            "BasicTokenizer.train() missing 2 required positional arguments: "
+            "'text' and 'vocab_size'",
+        ),
+        (
+            lambda t: t.train("abc"),
+            "BasicTokenizer.train() missing 1 required positional argument: 'vocab_size'",
+        ),
+        (
+            lambda t: t.encode("a", text="b"),
+            "BasicTokenizer.encode() got multiple values for argument 'text'",
+        ),
+        (
+            lambda t: t.encode(txt="a"),
+            "BasicTokenizer.encode() got an unexpected keyword argument 'txt'",
+        ),
         (lambda t: t.encode(b"abc"), "argument 'text': 'bytes' object cannot be cast as 'str'"),
-        (lambda t: t.save_model(__import__("pathlib").PurePosixPath("m")),
-         "argument 'file_path': 'PurePosixPath' object cannot be cast as 'str'"),
-        (lambda t: t.save("m", 5),
-         "argument 'vocab_file_path': 'int' object cannot be cast as 'str'"),
-        (lambda t: t.load(None),
-         "argument 'model_file_path': 'NoneType' object cannot be cast as 'str'"),
+        (
+            lambda t: t.save_model(__import__("pathlib").PurePosixPath("m")),
+            "argument 'file_path': 'PurePosixPath' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t: t.save("m", 5),
+            "argument 'vocab_file_path': 'int' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t: t.load(None),
+            "argument 'model_file_path': 'NoneType' object cannot be cast as 'str'",
+        ),
     ],
 )
 def test_binding_and_cast_messages(call, message, tmp_path, monkeypatch):
@@ -198,7 +241,10 @@ def test_panic_exception_is_one_base_exception_class(capfd):
     assert classes[0] is classes[1]
     panic = classes[0]
     assert (panic.__module__, panic.__name__, panic.__bases__) == (
-        "pyo3_runtime", "PanicException", (BaseException,))
+        "pyo3_runtime",
+        "PanicException",
+        (BaseException,),
+    )
     assert panic.__doc__
     assert not hasattr(tessaron, "PanicException")
     err = capfd.readouterr().err

@@ -1,5 +1,6 @@
 """Many Python threads on shared and separate tokenizers: the only failures are the
 borrow errors, and every result equals the single-threaded one."""
+
 import random
 import sys
 import threading
@@ -9,8 +10,10 @@ import pytest
 
 from tessaron import BasicTokenizer
 
-pytestmark = pytest.mark.skipif(not all(hasattr(BasicTokenizer, m) for m in ("train", "encode")),
-                                reason="needs train and encode")
+pytestmark = pytest.mark.skipif(
+    not all(hasattr(BasicTokenizer, m) for m in ("train", "encode")),
+    reason="needs train and encode",
+)
 
 BORROW_ERRORS = {"Already borrowed", "Already mutably borrowed"}
 # Only one pair type at every step: training on it is deterministic (no ties to break).

@@ -1,5 +1,6 @@
 """Training: exact merges against the naive reference, the worked examples, the state it
 leaves, failures, and the worker pool's threads (checked in subprocesses)."""
+
 import os
 import random
 import subprocess
@@ -56,8 +57,16 @@ def make_text(kind, rng):
     return " ".join(rng.choice(["the", "cat", "sat", "on", "a", "mat."]) for _ in range(n // 4))
 
 
-KINDS = ["run", "runs", "alternation", "small-alphabet", "long-two-letters", "large-alphabet",
-         "utf8-words", "prose"]
+KINDS = [
+    "run",
+    "runs",
+    "alternation",
+    "small-alphabet",
+    "long-two-letters",
+    "large-alphabet",
+    "utf8-words",
+    "prose",
+]
 CASES = [(kind, seed) for kind in KINDS for seed in range(3)]
 
 
@@ -196,7 +205,10 @@ def run_python(code, env_updates=(), timeout=120):
     env.update(env_updates)
     result = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
-        env=env, capture_output=True, text=True, timeout=timeout,
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
     )
     assert result.returncode == 0, result.stderr
     return result.stdout.strip()
@@ -227,8 +239,9 @@ CPUS = len(os.sched_getaffinity(0))
     ],
 )
 def test_pool_size(env, num_threads, workers):
-    code = THREADS_AFTER_TRAINING.format(num_threads=num_threads, text="hello " * 1000,
-                                         vocab_size=300)
+    code = THREADS_AFTER_TRAINING.format(
+        num_threads=num_threads, text="hello " * 1000, vocab_size=300
+    )
     assert run_python(code, env) == str(workers)
 
 
@@ -237,8 +250,7 @@ def test_pool_size(env, num_threads, workers):
     [("abc", 8, 300), ("hello", 2, 256)],
 )
 def test_no_pool_without_a_chunked_count(text, num_threads, vocab_size):
-    code = THREADS_AFTER_TRAINING.format(num_threads=num_threads, text=text,
-                                         vocab_size=vocab_size)
+    code = THREADS_AFTER_TRAINING.format(num_threads=num_threads, text=text, vocab_size=vocab_size)
     assert run_python(code, {"RAYON_NUM_THREADS": "2"}) == "0"
 
 
@@ -272,8 +284,10 @@ def test_forked_child_can_train_with_the_pool():
     assert run_python(code, {"RAYON_NUM_THREADS": "2"}, timeout=60) == "0"
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="the sanitizer's own memory does not fit the address-space limit")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="the sanitizer's own memory does not fit the address-space limit",
+)
 def test_pool_that_cannot_start_fails_every_chunked_count():
     # Under a small address-space limit the workers' stacks cannot all be mapped.
     code = """

@@ -1,4 +1,5 @@
 """Rendering of token bytes and the vocabulary builder, seen through decode."""
+
 import random
 
 import pytest
@@ -41,7 +42,7 @@ LISTED = [
     (b"\x5c", "\\"),
     (b"\xed\xa0\x80", "\ufffd\ufffd\ufffd"),  # a surrogate is three ill-formed bytes
     (b"\xf4\x90\x80\x80", "\ufffd" * 4),  # above U+10FFFF
-    (b"\xf0\x9f\x98\x80!", "\U0001F600!"),
+    (b"\xf0\x9f\x98\x80!", "\U0001f600!"),
     (b"\xe2\x82\xac\x80", "\u20ac\ufffd"),
     (b"\xc2\x9f\xc2\xa0", "\\u009f\u00a0"),
 ]
@@ -61,8 +62,28 @@ def test_render_of_listed_byte_patterns(tmp_path):
 
 def test_render_matches_reference_on_random_bytes(tmp_path):
     rng = random.Random(7)
-    alphabet = [0x00, 0x1F, 0x20, 0x41, 0x7F, 0x80, 0x85, 0x9F, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0,
-                0xE1, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF]
+    alphabet = [
+        0x00,
+        0x1F,
+        0x20,
+        0x41,
+        0x7F,
+        0x80,
+        0x85,
+        0x9F,
+        0xBF,
+        0xC0,
+        0xC2,
+        0xDF,
+        0xE0,
+        0xE1,
+        0xED,
+        0xEF,
+        0xF0,
+        0xF4,
+        0xF5,
+        0xFF,
+    ]
     tokens = [bytes(rng.choice(alphabet) for _ in range(rng.randint(2, 9))) for _ in range(400)]
     merges, ends = chains(tokens)
     tok = load_model(tmp_path, merges)

@@ -1,4 +1,5 @@
 """The vocabulary listing, save(), and how the four file methods bind and fail."""
+
 import errno
 import os
 import pathlib
@@ -50,10 +51,17 @@ def test_single_bytes_after_build_vocab(tmp_path):
     "model, tail",
     [
         # Merged lines show both parts; T is rendered on its own, so a split character differs.
-        (HEAD + b"1\na\x01] 1000\n104 105\n256 33\n195 169\n226 130\n258 257\n",
-         [b"[h][i] -> [hi] 256", b"[hi][!] -> [hi!] 257", "[\ufffd][\ufffd] -> [é] 258".encode(),
-          "[\ufffd][\ufffd] -> [\ufffd] 259".encode(), "[é][hi!] -> [éhi!] 260".encode(),
-          b"[a\\u0001]] 1000"]),
+        (
+            HEAD + b"1\na\x01] 1000\n104 105\n256 33\n195 169\n226 130\n258 257\n",
+            [
+                b"[h][i] -> [hi] 256",
+                b"[hi][!] -> [hi!] 257",
+                "[\ufffd][\ufffd] -> [é] 258".encode(),
+                "[\ufffd][\ufffd] -> [\ufffd] 259".encode(),
+                "[é][hi!] -> [éhi!] 260".encode(),
+                b"[a\\u0001]] 1000",
+            ],
+        ),
         # A special token on a rule's id is still shown as that rule's result.
         (HEAD + b"1\nXY 256\n104 105\n", [b"[h][i] -> [XY] 256"]),
         # A rule whose part has no entry: its id gets an entry only from the special token.
@@ -221,25 +229,43 @@ def test_signatures(method, signature):
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda t, p: t.save_model(p.encode()),
-         "argument 'file_path': 'bytes' object cannot be cast as 'str'"),
-        (lambda t, p: t.save_vocab(None),
-         "argument 'vocab_file_path': 'NoneType' object cannot be cast as 'str'"),
-        (lambda t, p: t.load(pathlib.Path(p)),
-         "argument 'model_file_path': 'PosixPath' object cannot be cast as 'str'"),
-        (lambda t, p: t.save(None, p),
-         "argument 'model_file_path': 'NoneType' object cannot be cast as 'str'"),
-        (lambda t, p: t.save(p, 1),
-         "argument 'vocab_file_path': 'int' object cannot be cast as 'str'"),
-        (lambda t, p: t.save(p),
-         "BasicTokenizer.save() missing 1 required positional argument: 'vocab_file_path'"),
-        (lambda t, p: t.save(),
-         "BasicTokenizer.save() missing 2 required positional arguments: "
-         "'model_file_path' and 'vocab_file_path'"),
-        (lambda t, p: t.save_model(p, p),
-         "BasicTokenizer.save_model() takes 1 positional arguments but 2 were given"),
-        (lambda t, p: t.load(path=p),
-         "BasicTokenizer.load() got an unexpected keyword argument 'path'"),
+        (
+            lambda t, p: t.save_model(p.encode()),
+            "argument 'file_path': 'bytes' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t, p: t.save_vocab(None),
+            "argument 'vocab_file_path': 'NoneType' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t, p: t.load(pathlib.Path(p)),
+            "argument 'model_file_path': 'PosixPath' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t, p: t.save(None, p),
+            "argument 'model_file_path': 'NoneType' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t, p: t.save(p, 1),
+            "argument 'vocab_file_path': 'int' object cannot be cast as 'str'",
+        ),
+        (
+            lambda t, p: t.save(p),
+            "BasicTokenizer.save() missing 1 required positional argument: 'vocab_file_path'",
+        ),
+        (
+            lambda t, p: t.save(),
+            "BasicTokenizer.save() missing 2 required positional arguments: "
+            "'model_file_path' and 'vocab_file_path'",
+        ),
+        (
+            lambda t, p: t.save_model(p, p),
+            "BasicTokenizer.save_model() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda t, p: t.load(path=p),
+            "BasicTokenizer.load() got an unexpected keyword argument 'path'",
+        ),
     ],
 )
 def test_refused_arguments_touch_no_file(tmp_path, call, message):

@@ -39,10 +39,9 @@ std::string qualified(const MethodSignature& sig) {
         if (i > 0) list += (m == 2) ? " and " : (i + 1 == m ? ", and " : ", ");
         list += "'" + std::string(names[i]) + "'";
     }
-    std::string message = qualified(sig) + " missing " + std::to_string(m) +
-                          (m == 1 ? " required positional argument: "
-                                  : " required positional arguments: ") +
-                          list;
+    std::string message =
+        qualified(sig) + " missing " + std::to_string(m) +
+        (m == 1 ? " required positional argument: " : " required positional arguments: ") + list;
     PyErr_SetString(PyExc_TypeError, message.c_str());
     throw ErrorAlreadySet{};
 }

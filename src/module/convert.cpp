@@ -40,8 +40,8 @@ namespace {
 
 // "'<type qualname>' object cannot be cast as '<target>'".
 [[noreturn]] void cast_error(PyObject* object, const char* target, const char* param) {
-    Ref name = Ref::steal(PyObject_GetAttrString(
-        reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+    Ref name = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
     if (!name || !PyUnicode_Check(name.get())) {
         PyErr_Clear();
         name = Ref::steal(PyUnicode_FromString("<failed to extract type name>"));
@@ -117,8 +117,8 @@ std::vector<TokenId> to_ids(PyObject* object, const char* param) {
     if (is_list || PyTuple_CheckExact(object)) {
         ids.reserve(static_cast<std::size_t>(Py_SIZE(object)));
         for (Py_ssize_t i = 0; i < Py_SIZE(object); ++i) {
-            Ref item = Ref::borrow(is_list ? PyList_GET_ITEM(object, i)
-                                           : PyTuple_GET_ITEM(object, i));
+            Ref item =
+                Ref::borrow(is_list ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i));
             std::uint64_t value;
             if (!item_to_u64(item.get(), value)) rewrite_and_throw(param);
             ids.push_back(value);

@@ -7,8 +7,7 @@
 
 namespace tessaron::py {
 
-PyObject* method_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* method_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return file_method<Access::Exclusive>(
         self, kLoadSignature, args, nargs, kwnames,
         [](basic::TokenizerState& state, const BoundArgs& bound) {

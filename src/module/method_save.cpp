@@ -9,8 +9,7 @@
 
 namespace tessaron::py {
 
-PyObject* method_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* method_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return file_method<Access::Shared>(
         self, kSaveSignature, args, nargs, kwnames,
         [](const basic::TokenizerState& state, const BoundArgs& bound) -> IoStatus {

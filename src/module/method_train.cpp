@@ -9,8 +9,7 @@
 
 namespace tessaron::py {
 
-PyObject* method_train(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* method_train(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
         BoundArgs bound = bind_fastcall(kTrainSignature, args, nargs, kwnames);
         {

@@ -67,11 +67,7 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec spec = {
-    "builtins.BasicTokenizer",
-    sizeof(TokenizerObject),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    slots,
+    "builtins.BasicTokenizer", sizeof(TokenizerObject), 0, Py_TPFLAGS_DEFAULT, slots,
 };
 
 }  // namespace

@@ -23,8 +23,7 @@ std::size_t white_space_length(std::string_view text) {
         return (b1 == 0x81 && b2 == 0x9F) ? 3 : 0;  // U+205F
     case 0xE3:  // U+3000
         return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

@@ -16,7 +16,9 @@ FileWriter::~FileWriter() {
     }
 }
 
-IoStatus FileWriter::open(const std::string& path) { return open_file(path, OpenMode::WriteTruncate, fd_); }
+IoStatus FileWriter::open(const std::string& path) {
+    return open_file(path, OpenMode::WriteTruncate, fd_);
+}
 
 IoStatus FileWriter::write(std::string_view piece) {
     const std::size_t spare = kCapacity - used_;

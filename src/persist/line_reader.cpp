@@ -46,7 +46,8 @@ IoStatus LineReader::next_line(std::string& line, bool& got_line) {
         const void* lf = std::memchr(begin, '\n', available);
         got_line = true;
         if (lf != nullptr) {
-            const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+            const std::size_t length =
+                static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
             line.append(begin, length);
             start_ += length + 1;
             ended_by_lf = true;

@@ -12,8 +12,8 @@ IoStatus open_file(const std::string& path, OpenMode mode, int& fd) {
         return IoError::with_message(IoKind::InvalidInput,
                                      "file name contained an unexpected NUL byte");
     }
-    const int flags = mode == OpenMode::Read ? O_RDONLY | O_CLOEXEC
-                                             : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int flags =
+        mode == OpenMode::Read ? O_RDONLY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     for (;;) {
         fd = ::open(path.c_str(), flags, 0666);
         if (fd >= 0) return std::nullopt;

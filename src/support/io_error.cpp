@@ -40,8 +40,8 @@ std::string IoError::text() const {
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* description = strerror_r(os_code, buffer, sizeof buffer);
     std::string out(description);
-    while (!out.empty() && (out.back() == ' ' || out.back() == '\n' || out.back() == '\t' ||
-                            out.back() == '\r')) {
+    while (!out.empty() &&
+           (out.back() == ' ' || out.back() == '\n' || out.back() == '\t' || out.back() == '\r')) {
         out.pop_back();
     }
     out += " (os error ";

@@ -14,8 +14,8 @@ std::uint64_t random_seed() {
     }
     // Early boot without entropy: a seed only spreads keys, so a clock and a counter do.
     static std::atomic<std::uint64_t> counter{0};
-    auto now = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    auto now =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return now ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
 }
 

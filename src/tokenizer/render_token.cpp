@@ -12,8 +12,12 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 void write_escape(std::uint32_t code_point, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
-    char escape[6] = {'\\', 'u', kHex[(code_point >> 12) & 0xF], kHex[(code_point >> 8) & 0xF],
-                      kHex[(code_point >> 4) & 0xF], kHex[code_point & 0xF]};
+    char escape[6] = {'\\',
+                      'u',
+                      kHex[(code_point >> 12) & 0xF],
+                      kHex[(code_point >> 8) & 0xF],
+                      kHex[(code_point >> 4) & 0xF],
+                      kHex[code_point & 0xF]};
     out.append(escape, 6);
 }
 

@@ -1,4 +1,5 @@
 """Pure-Python model of the model file and the vocabulary listing."""
+
 from reference.vocab import build_vocab, render_token
 
 MARKER = "tessaron v1"

@@ -1,4 +1,5 @@
 """A default corpus every installation has: the Python standard library's own source."""
+
 import os
 import sys
 import sysconfig
@@ -18,7 +19,7 @@ class Corpus:
     root: str
 
     def describe(self) -> str:
-        return (f"Python {sys.version.split()[0]} standard library source in {self.root}")
+        return f"Python {sys.version.split()[0]} standard library source in {self.root}"
 
 
 def stdlib_files(root: str) -> List[str]:

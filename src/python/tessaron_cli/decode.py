@@ -1,4 +1,5 @@
 """`tessaron decode`: lines of token ids back to display text."""
+
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import read_text, sources, split_lines
 from tessaron_cli.model import load_tokenizer

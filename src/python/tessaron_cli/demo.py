@@ -1,4 +1,5 @@
 """`tessaron demo`: train on the standard library's source and report what came of it."""
+
 import os
 import time
 
@@ -16,8 +17,10 @@ def run(args) -> int:
     train_size = len(corpus.train.encode("utf-8"))
     held_size = len(corpus.held_out.encode("utf-8"))
     print(f"corpus:      {corpus.describe()}")
-    print(f"             {human_bytes(train_size)} in {corpus.train_files} files for training, "
-          f"{human_bytes(held_size)} in {corpus.held_out_files} other files held out")
+    print(
+        f"             {human_bytes(train_size)} in {corpus.train_files} files for training, "
+        f"{human_bytes(held_size)} in {corpus.held_out_files} other files held out"
+    )
 
     tokenizer = tessaron.BasicTokenizer(args.threads)
     print(f"training:    {args.vocab_size} tokens, num_threads={args.threads} ...", flush=True)
@@ -30,15 +33,19 @@ def run(args) -> int:
     model_path = os.path.join(args.out, "stdlib.model")
     vocab_path = os.path.join(args.out, "stdlib.vocab")
     save(tokenizer, model_path, vocab_path)
-    print(f"saved:       {model_path} ({human_bytes(os.path.getsize(model_path))}), "
-          f"{vocab_path} ({human_bytes(os.path.getsize(vocab_path))})")
+    print(
+        f"saved:       {model_path} ({human_bytes(os.path.getsize(model_path))}), "
+        f"{vocab_path} ({human_bytes(os.path.getsize(vocab_path))})"
+    )
 
     t0 = time.perf_counter()
     ids = tokenizer.encode(corpus.held_out)
     seconds = time.perf_counter() - t0
-    print(f"held out:    {human_bytes(held_size)} -> {len(ids):,} tokens, "
-          f"{held_size / max(len(ids), 1):.2f} bytes per token "
-          f"(encoded at {human_bytes(held_size / seconds)}/s)")
+    print(
+        f"held out:    {human_bytes(held_size)} -> {len(ids):,} tokens, "
+        f"{held_size / max(len(ids), 1):.2f} bytes per token "
+        f"(encoded at {human_bytes(held_size / seconds)}/s)"
+    )
 
     reloaded = tessaron.BasicTokenizer()
     reloaded.load(model_path)

@@ -10,6 +10,7 @@
 
 Workers need the tessaron package, not the model file: the plugin carries the file's bytes.
 """
+
 import os
 import tempfile
 from typing import Iterable, List, Optional

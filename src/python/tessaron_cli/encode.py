@@ -4,6 +4,7 @@ Work is cut into tasks (a run of lines, or one whole input) that run in order on
 process or on a pool of worker processes; each worker loads the model once. Results are
 written in task order, so the output does not depend on the number of jobs.
 """
+
 import collections
 import concurrent.futures
 import sys
@@ -81,8 +82,8 @@ def _pooled(args) -> Iterator[Tuple[str, int]]:
     # A bounded window of tasks in flight keeps memory flat on large inputs.
     window = 2 * args.jobs
     with concurrent.futures.ProcessPoolExecutor(
-            max_workers=args.jobs, initializer=_init_worker,
-            initargs=(args.model,)) as pool:
+        max_workers=args.jobs, initializer=_init_worker, initargs=(args.model,)
+    ) as pool:
         pending: collections.deque = collections.deque()
         for text, size in tasks(args):
             pending.append((pool.submit(_worker_encode, text, args.whole), size))

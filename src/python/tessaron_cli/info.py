@@ -1,4 +1,5 @@
 """`tessaron info`: a summary of a model file."""
+
 import os
 
 from tessaron_cli.model import read_model
@@ -23,10 +24,12 @@ def run(args) -> int:
     print(f"vocabulary:     {len(ids)} tokens (ids {ids[0]} to {ids[-1]})")
     if merged:
         lengths = [len(model.tokens[i]) for i in merged]
-        print(f"token length:   mean {sum(lengths) / len(lengths):.2f} bytes, "
-              f"longest {max(lengths)} bytes (merged tokens)")
+        print(
+            f"token length:   mean {sum(lengths) / len(lengths):.2f} bytes, "
+            f"longest {max(lengths)} bytes (merged tokens)"
+        )
         print("longest tokens:")
-        longest = sorted(merged, key=lambda i: (-len(model.tokens[i]), i))[:args.top]
+        longest = sorted(merged, key=lambda i: (-len(model.tokens[i]), i))[: args.top]
         for i in longest:
             print(f"  {i:>8}  {len(model.tokens[i]):>4} B  {show(model.tokens[i])}")
     return 0

@@ -1,4 +1,5 @@
 """Reading input files (or standard input) as UTF-8 text, with sizes for progress bars."""
+
 import os
 import sys
 from dataclasses import dataclass
@@ -72,7 +73,8 @@ def decode_utf8(data: bytes, source: Source, offset: int = 0) -> str:
     except UnicodeDecodeError as e:
         raise CliError(
             f"{source.name}: not UTF-8 text (invalid byte 0x{data[e.start]:02x} "
-            f"at offset {offset + e.start})") from None
+            f"at offset {offset + e.start})"
+        ) from None
 
 
 def read_text(source: Source, progress=None) -> str:

@@ -1,4 +1,5 @@
 """Loading a model for the commands, and reading a model file's contents in Python."""
+
 import re
 from dataclasses import dataclass, field
 from typing import Dict, Tuple
@@ -8,7 +9,8 @@ from tessaron_cli.errors import CliError, describe_os_error
 
 # The field separators of special-token and merge lines: Unicode White_Space.
 _FIELD_SEPARATOR = re.compile(
-    "[\u0009-\u000d\u0020\u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+")
+    "[\u0009-\u000d\u0020\u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+"
+)
 
 
 def load_tokenizer(path: str) -> "tessaron.BasicTokenizer":
@@ -48,10 +50,10 @@ def read_model(path: str) -> ModelContents:
     lines = [line[:-1] if line.endswith("\r") else line for line in lines]
     model = ModelContents(pattern=lines[1])
     count = int(lines[2])
-    for line in lines[3:3 + count]:
+    for line in lines[3 : 3 + count]:
         text, token_id = _FIELD_SEPARATOR.split(line.strip(_FIELD_SEPARATOR_CHARS))
         model.special_tokens[text] = int(token_id)
-    for k, line in enumerate(lines[3 + count:]):
+    for k, line in enumerate(lines[3 + count :]):
         left, right = _FIELD_SEPARATOR.split(line.strip(_FIELD_SEPARATOR_CHARS))
         model.merges[(int(left), int(right))] = 256 + k
 
@@ -65,5 +67,18 @@ def read_model(path: str) -> ModelContents:
 
 
 _FIELD_SEPARATOR_CHARS = "".join(
-    chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
-                     0x2028, 0x2029, 0x202F, 0x205F, 0x3000])
+    chr(c)
+    for c in [
+        *range(0x09, 0x0E),
+        0x20,
+        0x85,
+        0xA0,
+        0x1680,
+        *range(0x2000, 0x200B),
+        0x2028,
+        0x2029,
+        0x202F,
+        0x205F,
+        0x3000,
+    ]
+)

@@ -1,4 +1,5 @@
 """Where results go: standard output or a named file."""
+
 import contextlib
 import sys
 from typing import Iterator, Optional, TextIO

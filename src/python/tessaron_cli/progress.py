@@ -1,4 +1,5 @@
 """Progress and status lines on standard error, shown only on a terminal."""
+
 import sys
 import time
 from typing import Optional, TextIO
@@ -68,8 +69,10 @@ class ProgressBar:
             share = min(self.done / self.total, 1.0)
             filled = int(share * self.WIDTH)
             bar = "#" * filled + "." * (self.WIDTH - filled)
-            line = (f"{self.label} [{bar}] {share * 100:3.0f}% "
-                    f"{human_bytes(self.done)} / {human_bytes(self.total)}  {rate}")
+            line = (
+                f"{self.label} [{bar}] {share * 100:3.0f}% "
+                f"{human_bytes(self.done)} / {human_bytes(self.total)}  {rate}"
+            )
         else:
             line = f"{self.label} {human_bytes(self.done)}  {rate}"
         self.reporter.stream.write("\r" + line + "\x1b[K")

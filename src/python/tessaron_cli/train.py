@@ -1,4 +1,5 @@
 """`tessaron train`: learn a model from text files and save it with its listing."""
+
 import time
 
 import tessaron
@@ -15,8 +16,10 @@ def run(args) -> int:
     size = len(text.encode("utf-8"))
 
     tokenizer = tessaron.BasicTokenizer(args.threads)
-    reporter.say(f"training on {human_bytes(size)} to {args.vocab_size} tokens "
-                 f"with {args.threads} thread{'s' if args.threads != 1 else ''} ...")
+    reporter.say(
+        f"training on {human_bytes(size)} to {args.vocab_size} tokens "
+        f"with {args.threads} thread{'s' if args.threads != 1 else ''} ..."
+    )
     started = time.perf_counter()
     tokenizer.train(text, args.vocab_size)
     seconds = time.perf_counter() - started

@@ -65,7 +65,7 @@ private:
     std::vector<std::uint64_t> inside_pairs_ = std::vector<std::uint64_t>(1024);  // 256 x 256 bits
     RuleRanks ranks_;
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
-    std::vector<TokenId> token_id_;          // per token: its id in the model
+    std::vector<TokenId> token_id_;  // per token: its id in the model
     TokenSeams seams_;
     TokenTrie trie_;
 };

@@ -63,7 +63,8 @@ private:
     // first-noted order.
     template <class Visit>
     void group_by_table(std::uint32_t ids_in_use, Visit& visit) {
-        if (counts_.size() < std::size_t{ids_in_use} * 2) counts_.resize(std::size_t{ids_in_use} * 2);
+        if (counts_.size() < std::size_t{ids_in_use} * 2)
+            counts_.resize(std::size_t{ids_in_use} * 2);
         touched_.clear();
         for (std::uint64_t note : notes_) {
             if (counts_[slot_of(note)]++ == 0) touched_.push_back(slot_of(note));

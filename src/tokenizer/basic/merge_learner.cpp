@@ -39,8 +39,8 @@ public:
     MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t num_threads)
         : seq_(bytes), table_(RecordKey{&records_}) {
         const bool chunked = num_threads >= 2 && bytes.size() >= num_threads;
-        index_byte_pairs(bytes, chunked ? count_pairs_chunked(bytes, num_threads)
-                                        : count_byte_pairs(bytes));
+        index_byte_pairs(
+            bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
     }
 
     std::vector<LearnedMerge> run(std::uint64_t max_merges) {
@@ -252,8 +252,7 @@ private:
             record.offset = write;
             if (record.count == 0) continue;
             if (!check_positions) {
-                std::copy(arena_.begin() + read, arena_.begin() + read_end,
-                          arena_.begin() + write);
+                std::copy(arena_.begin() + read, arena_.begin() + read_end, arena_.begin() + write);
                 write += read_end - read;
                 continue;
             }

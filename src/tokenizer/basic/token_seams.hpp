@@ -42,8 +42,8 @@ public:
                std::size_t& steps) const {
         const Edge& a = last_edge_[left];
         const Edge& b = first_edge_[right];
-        if (a.overflow | b.overflow) return !crossed(ranks, left, right, ~std::uint64_t{0},
-                                                     ~std::uint64_t{0}, steps);
+        if (a.overflow | b.overflow)
+            return !crossed(ranks, left, right, ~std::uint64_t{0}, ~std::uint64_t{0}, steps);
         // The pairs that a rule could join in time, found without branches. A used place has
         // lowest < until on the left and lowest <= until on the right.
         unsigned candidates = 0;
@@ -94,9 +94,9 @@ private:
         return (((std::uint64_t{left} << 32) | right) * 0x9E3779B97F4A7C15ULL) >> filter_shift_;
     }
 
-    std::vector<Parts> parts_;       // per token
-    std::vector<Edge> last_edge_;    // per token, as the left one of two
-    std::vector<Edge> first_edge_;   // per token, as the right one
+    std::vector<Parts> parts_;  // per token
+    std::vector<Edge> last_edge_;  // per token, as the left one of two
+    std::vector<Edge> first_edge_;  // per token, as the right one
     // A bit per hashed rule pair, small enough for the first cache level: most pairs that pass
     // the timing test have no rule, and the bit saves their look-up.
     std::vector<std::uint64_t> rule_filter_;

@@ -171,8 +171,8 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
             cells_[c].parent = cell;
             // A node without a token of its own inherits its parent's best.
             best_[c] = draft[to].token != kNone ? draft[to].token : best_[cell];
-            waiting.push({(std::uint64_t{hottest[to]} << 32) | placed++,
-                          static_cast<std::uint32_t>(c)});
+            waiting.push(
+                {(std::uint64_t{hottest[to]} << 32) | placed++, static_cast<std::uint32_t>(c)});
         }
     }
     check(cells_[0].base == 1, "the bytes are the first cells after the root");

@@ -27,8 +27,7 @@ public:
 
     // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
     // the trie steps taken to `steps`.
-    std::uint32_t longest_at(const unsigned char* text, std::size_t n,
-                             std::size_t& steps) const {
+    std::uint32_t longest_at(const unsigned char* text, std::size_t n, std::size_t& steps) const {
         // The root's children are the bytes, in cells 1 to 256.
         std::uint32_t node = 1u + text[0];
         const std::size_t limit = n < longest_ ? n : longest_;
