@@ -27,7 +27,7 @@ $(VENV)/.lint-tools: pyproject.toml | $(BIN)/python
 
 format: $(VENV)/.lint-tools
 	$(BIN)/clang-format -i $(CXX_SOURCES)
-	$(BIN)/ruff check --fix -q .
+	$(BIN)/ruff check --fix-only -q .
 	$(BIN)/ruff format -q .
 
 lint: $(VENV)/.lint-tools
