@@ -51,7 +51,7 @@ public:
             const Record record = records_[chosen];
             const auto id = static_cast<std::uint32_t>(256 + learned.size());
             replace_all(chosen, id);
-            index_formed_pairs(id);
+            index_formed_pairs(chosen, id);
             learned.push_back({record.left, record.right});
         }
         return learned;
@@ -90,7 +90,7 @@ private:
             records_[k] = {k >> 8, k & 0xFF, offset, count};
             cursor[k] = offset;
             offset += count;
-            if (count > 0) queue_.push(count, k >> 8, k & 0xFF);
+            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
         }
         check(offset == pairs, "byte pair counts do not add up to the text");
         for (std::size_t p = 0; p < pairs; ++p) {
@@ -140,8 +140,9 @@ private:
             live += record.count > 0;
         }
         queue_.reserve(live);
-        for (const Record& record : records_) {
-            if (record.count > 0) queue_.push(record.count, record.left, record.right);
+        for (std::uint32_t i = 0; i < records_.size(); ++i) {
+            const Record& record = records_[i];
+            if (record.count > 0) queue_.push(record.count, record.left, record.right, i);
         }
         arena_.resize(offset);
         // Offsets serve as cursors while the positions go in, then are set back.
@@ -158,30 +159,28 @@ private:
     std::uint32_t pop_most_frequent() {
         for (;;) {
             while (!queue_.empty()) {
-                const PairQueue::Entry top = queue_.top();
-                const std::uint32_t live = records_[find_record(top.left, top.right)].count;
+                const PairQueue::Entry& top = queue_.top();
+                const std::uint32_t live = records_[top.record].count;
                 if (live == top.count) break;
-                queue_.pop();
-                if (live > 0) queue_.push(live, top.left, top.right);
+                if (live > 0) {
+                    queue_.lower_top(live);
+                } else {
+                    queue_.pop();
+                }
             }
             // Pairs without a record occur fewer than threshold_ times.
             if (threshold_ == 1 || (!queue_.empty() && queue_.top().count >= threshold_)) break;
             reindex(threshold_ / 2);
         }
         if (queue_.empty()) return kMissing;
-        const PairQueue::Entry top = queue_.top();
+        const std::uint32_t chosen = queue_.top().record;
         queue_.pop();
-        return find_record(top.left, top.right);
-    }
-
-    void drop_one(std::uint32_t left, std::uint32_t right) {
-        const std::uint32_t index = find_record(left, right);
-        // A pair without a record was formed rarely and is not tracked.
-        if (index != kMissing) --records_[index].count;
+        return chosen;
     }
 
     // Left to right, so that in runs like x x x only non-overlapping occurrences merge.
-    // Pairs with the new id are only noted here; index_formed_pairs counts them.
+    // Pairs with the new id are only noted here; index_formed_pairs counts them and, one
+    // look-up per distinct neighbour rather than per occurrence, the pairs they replace.
     void replace_all(std::uint32_t chosen, std::uint32_t id) {
         const Record record = records_[chosen];
         const std::uint32_t n = seq_.size();
@@ -196,31 +195,38 @@ private:
             if (p > 0) {
                 const std::uint32_t h = seq_.prev(p);
                 const std::uint32_t before = seq_.at(h);
-                if (before == id) {
-                    // The previous occurrence ends here: its note (id, left) is undone.
-                    formed_.retract_last();
-                } else {
-                    drop_one(before, record.left);
-                }
+                // The previous occurrence ends here: its note (id, left) is undone.
+                if (before == id) formed_.retract_last();
                 formed_.note(FormedPairs::kIdRight, before, h);
             }
-            if (end < n) {
-                const std::uint32_t after = seq_.at(end);
-                drop_one(record.right, after);
-                formed_.note(FormedPairs::kIdLeft, after, p);
-            }
+            if (end < n) formed_.note(FormedPairs::kIdLeft, seq_.at(end), p);
             seq_.merge(p, q, end, id);
         }
         records_[chosen].count = 0;
     }
 
+    // The chosen pair is spent whatever it loses; a pair without a record was formed
+    // rarely and is not tracked.
+    void drop(std::uint32_t left, std::uint32_t right, std::uint32_t count, std::uint32_t chosen) {
+        const std::uint32_t index = find_record(left, right);
+        if (index != kMissing && index != chosen) records_[index].count -= count;
+    }
+
     // Every occurrence of a pair with the new id was noted in this step, and every note
     // still holds, so a group's size is its pair's count.
-    void index_formed_pairs(std::uint32_t id) {
+    void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id) {
         make_room(formed_.size());
+        const Record chosen = records_[chosen_index];
         formed_.for_each_group(id + 1, [&](FormedPairs::Side side, std::uint32_t other,
                                            std::span<const std::uint32_t> positions) {
             const auto count = static_cast<std::uint32_t>(positions.size());
+            // (other, id) replaced (other, left), and (id, other) replaced (right, other).
+            // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
+            if (side == FormedPairs::kIdLeft) {
+                drop(chosen.right, other, count, chosen_index);
+            } else {
+                drop(other == id ? chosen.right : other, chosen.left, count, chosen_index);
+            }
             if (count < threshold_) return;
             const std::uint32_t left = side == FormedPairs::kIdLeft ? id : other;
             const std::uint32_t right = side == FormedPairs::kIdLeft ? other : id;
@@ -228,7 +234,7 @@ private:
             records_.push_back({left, right, static_cast<std::uint32_t>(arena_.size()), count});
             arena_.insert(arena_.end(), positions.begin(), positions.end());
             table_.insert(pair_key(left, right), index);
-            queue_.push(count, left, right);
+            queue_.push(count, left, right, index);
         });
     }
 

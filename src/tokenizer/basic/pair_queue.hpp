@@ -1,5 +1,6 @@
 // Max-heap of (count, pair): the highest count first, the smallest pair among equal counts.
-// Entries may be stale; the trainer checks each top against the live count.
+// Entries may be stale; the trainer checks each top against the live count of the record
+// the entry names.
 #pragma once
 
 #include <algorithm>
@@ -14,18 +15,35 @@ public:
         std::uint32_t count;  // a count never exceeds the text's length, below 2^31
         std::uint32_t left;
         std::uint32_t right;
+        std::uint32_t record;
     };
 
     bool empty() const { return heap_.empty(); }
     const Entry& top() const { return heap_.front(); }
 
-    void push(std::uint32_t count, std::uint32_t left, std::uint32_t right) {
-        heap_.push_back({count, left, right});
+    void push(std::uint32_t count, std::uint32_t left, std::uint32_t right, std::uint32_t record) {
+        heap_.push_back({count, left, right, record});
         std::push_heap(heap_.begin(), heap_.end(), below);
     }
     void pop() {
         std::pop_heap(heap_.begin(), heap_.end(), below);
         heap_.pop_back();
+    }
+    // Lowers the top's count in place: one pass down instead of a pop and a push.
+    void lower_top(std::uint32_t count) {
+        Entry moving = heap_.front();
+        moving.count = count;
+        const std::size_t n = heap_.size();
+        std::size_t hole = 0;
+        for (;;) {
+            std::size_t child = 2 * hole + 1;
+            if (child >= n) break;
+            if (child + 1 < n && below(heap_[child], heap_[child + 1])) ++child;
+            if (!below(moving, heap_[child])) break;
+            heap_[hole] = heap_[child];
+            hole = child;
+        }
+        heap_[hole] = moving;
     }
     void clear() { heap_.clear(); }
     void reserve(std::size_t n) { heap_.reserve(n); }
