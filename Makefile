@@ -57,7 +57,7 @@ test-sanitize: $(SAN_BIN)/python
 	$(SAN_BIN)/python -m pip install -q '.[test]' \
 		--config-settings=cmake.define.TESSARON_SANITIZE=address,undefined \
 		--config-settings=build-dir=build/sanitize
-	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	TESSARON_SANITIZE=address,undefined LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(SAN_BIN)/python -m pytest -q -p no:cacheprovider tests
 

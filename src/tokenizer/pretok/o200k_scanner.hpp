@@ -1,0 +1,67 @@
+// The piece that starts at a position under the o200k split, with
+// U = [\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}], W = [\p{Ll}\p{Lm}\p{Lo}\p{M}] and
+// C = (?i:'s|'t|'re|'ve|'m|'ll|'d):
+//   [^\r\n\p{L}\p{N}]?U*W+C?|[^\r\n\p{L}\p{N}]?U+W*C?|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n/]*|
+//   \s*[\r\n]+|\s+(?!\S)|\s+
+#pragma once
+
+#include <cstddef>
+
+#include "tokenizer/pretok/scan_text.hpp"
+
+namespace tessaron::pretok {
+
+namespace o200k {
+
+inline constexpr ClassSet kU = set_of(kUpper) | set_of(kLetterOther) | set_of(kMark);
+inline constexpr ClassSet kW = set_of(kLower) | set_of(kLetterOther) | set_of(kMark);
+
+// The end of U*W+ from s, or s when it does not match. U* takes all it can and gives back
+// until W+ matches: past the U run when a lower-case letter follows it, else up to its last
+// character that is also in W.
+inline std::size_t upper_then_lower(const ScanText& t, std::size_t s) {
+    std::size_t e = s;
+    std::size_t after_last_w = s;
+    while (e < t.size()) {
+        const CharAt c = t.at(e);
+        if (!(set_of(c.cls) & kU)) break;
+        e += c.length;
+        if (set_of(c.cls) & kW) after_last_w = e;
+    }
+    if (t.in(e, set_of(kLower))) return t.run(e, kW);
+    return after_last_w;
+}
+
+// The end of U+W* from s, or s when it does not match.
+inline std::size_t upper_first(const ScanText& t, std::size_t s) {
+    const std::size_t u = t.run(s, kU);
+    return u == s ? s : t.run(u, kW);
+}
+
+}  // namespace o200k
+
+inline std::size_t o200k_piece_end(const ScanText& t, std::size_t i) {
+    const CharAt first = t.at(i);
+    const std::size_t next = i + first.length;
+    const ClassSet cls = set_of(first.cls);
+    const bool prefix = (cls & kLetterPrefix) && next < t.size();
+    // Each word alternative is tried with its optional first character, then without.
+    for (const auto word : {o200k::upper_then_lower, o200k::upper_first}) {
+        if (prefix) {
+            if (const std::size_t e = word(t, next); e != next) return t.contraction(e, true);
+        }
+        if (const std::size_t e = word(t, i); e != i) return t.contraction(e, true);
+    }
+    if (first.cls == kNumber) return t.numbers(i);
+    const bool spaced = t.byte(i) == ' ' && t.in(next, kPunctuation);
+    if (spaced || (cls & kPunctuation)) {
+        std::size_t e = t.run(next, kPunctuation);
+        while (e < t.size() && (t.byte(e) == '\r' || t.byte(e) == '\n' || t.byte(e) == '/')) ++e;
+        return e;
+    }
+    const ScanText::SpaceRun r = t.space_run(i);
+    if (r.after_newline != i) return r.after_newline;
+    return t.spaces_before_piece(i, r.last, r.end);
+}
+
+}  // namespace tessaron::pretok

@@ -1,0 +1,49 @@
+"""Builds and runs tests/drivers/split_driver.cpp: the splitters without the Python face."""
+
+import os
+import pathlib
+import struct
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "drivers"
+
+
+def build():
+    """The driver's path, built (again) with CMake; sanitizers as TESSARON_SANITIZE says."""
+    sanitize = os.environ.get("TESSARON_SANITIZE", "")
+    build_dir = BUILD / (sanitize.replace(",", "-") or "plain")
+    configure = [
+        "cmake", "-S", str(ROOT), "-B", str(build_dir), "-DTESSARON_DRIVERS=ON",
+        "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}",
+        f"-DTESSARON_SANITIZE={sanitize}",
+    ]  # fmt: skip
+    for command in (configure, ["cmake", "--build", str(build_dir), "--target", "split_driver"]):
+        result = subprocess.run(command, capture_output=True, text=True)
+        if result.returncode != 0:
+            raise RuntimeError(f"{' '.join(command)} failed:\n{result.stdout}{result.stderr}")
+    return build_dir / "split_driver"
+
+
+def expression(driver, name):
+    return subprocess.run([driver, "--expression", name], capture_output=True, check=True).stdout
+
+
+def split(driver, pattern, texts):
+    """The pieces of each text (str or bytes) as bytes, one list per text."""
+    encoded = [t.encode() if isinstance(t, str) else t for t in texts]
+    stdin = b"".join(struct.pack("<I", len(t)) + t for t in encoded)
+    out = subprocess.run([driver, pattern], input=stdin, capture_output=True, check=True).stdout
+    result, offset = [], 0
+    for text in encoded:
+        (count,) = struct.unpack_from("<I", out, offset)
+        lengths = struct.unpack_from(f"<{count}I", out, offset + 4)
+        offset += 4 + 4 * count
+        pieces, begin = [], 0
+        for length in lengths:
+            pieces.append(text[begin : begin + length])
+            begin += length
+        result.append(pieces)
+    assert offset == len(out)
+    return result
