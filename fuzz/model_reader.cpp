@@ -16,12 +16,12 @@
 #include "persist/model_file_writer.hpp"
 #include "tokenizer/basic/decode.hpp"
 #include "tokenizer/basic/encode.hpp"
-#include "tokenizer/basic/state.hpp"
+#include "tokenizer/basic/model.hpp"
 
 namespace {
 
 using tessaron::TokenId;
-using tessaron::basic::TokenizerState;
+using tessaron::basic::Model;
 
 struct MemoryFile {
     int fd;
@@ -47,14 +47,14 @@ void require(bool condition) {
 
 // Each round applies the rule with the lowest new id found anywhere to all its
 // non-overlapping occurrences, left to right. Loaded models never share a new id.
-std::vector<TokenId> encode_by_rounds(const TokenizerState& state, const std::uint8_t* data,
+std::vector<TokenId> encode_by_rounds(const Model& model, const std::uint8_t* data,
                                       std::size_t size) {
     std::vector<TokenId> ids(data, data + size);
     while (ids.size() >= 2) {
         TokenId best = ~TokenId{0};
         tessaron::TokenPair pair{};
         for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
-            const TokenId* made = state.merges.find({ids[i], ids[i + 1]});
+            const TokenId* made = model.merges().find({ids[i], ids[i + 1]});
             if (made != nullptr && *made < best) {
                 best = *made;
                 pair = {ids[i], ids[i + 1]};
@@ -83,34 +83,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const MemoryFile output("model-out");
     input.assign(data, size);
 
-    TokenizerState state(1);
+    Model model;
     try {
-        if (tessaron::persist::read_model_file(state, input.path)) return 0;
+        if (tessaron::persist::read_model_file(model, input.path)) return 0;
     } catch (const std::bad_alloc&) {
         return 0;  // a vocabulary too large to build: refused, as specified
     }
 
     std::vector<TokenId> ids;
-    for (const auto& entry : state.vocab) ids.push_back(entry.first);
+    for (const auto& entry : model.vocab()) ids.push_back(entry.first);
     std::string text;
-    require(!tessaron::basic::decode(state, ids, text));
+    require(!tessaron::basic::decode(model, ids, text));
 
     const auto encoded =
-        tessaron::basic::encode(state, std::string_view(reinterpret_cast<const char*>(data), size));
-    require(encoded == encode_by_rounds(state, data, size));
+        tessaron::basic::encode(model, std::string_view(reinterpret_cast<const char*>(data), size));
+    require(encoded.ids() == encode_by_rounds(model, data, size));
 
-    require(!tessaron::persist::write_model_file(state, output.path));
-    TokenizerState again(1);
+    require(!tessaron::persist::write_model_file(model, output.path));
+    Model again;
     require(!tessaron::persist::read_model_file(again, output.path));
-    require(again.special_tokens.size() == state.special_tokens.size());
-    auto special = again.special_tokens.begin();
-    for (const auto& [token, id] : state.special_tokens) {
+    require(again.special_tokens().size() == model.special_tokens().size());
+    auto special = again.special_tokens().begin();
+    for (const auto& [token, id] : model.special_tokens()) {
         require(special->first == token && special->second == id);
         ++special;
     }
-    require(again.merges.size() == state.merges.size());
-    auto rule = again.merges.begin();
-    for (const auto& [pair, id] : state.merges) {
+    require(again.merges().size() == model.merges().size());
+    auto rule = again.merges().begin();
+    for (const auto& [pair, id] : model.merges()) {
         require(rule->first == pair);
         ++rule;
     }

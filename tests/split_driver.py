@@ -10,8 +10,9 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "drivers"
 
 
-def build():
-    """The driver's path, built (again) with CMake; sanitizers as TESSARON_SANITIZE says."""
+def build(target="split_driver"):
+    """The path of a driver in tests/drivers, built (again) with CMake; sanitizers as
+    TESSARON_SANITIZE says."""
     sanitize = os.environ.get("TESSARON_SANITIZE", "")
     build_dir = BUILD / (sanitize.replace(",", "-") or "plain")
     configure = [
@@ -19,11 +20,11 @@ def build():
         "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}",
         f"-DTESSARON_SANITIZE={sanitize}",
     ]  # fmt: skip
-    for command in (configure, ["cmake", "--build", str(build_dir), "--target", "split_driver"]):
+    for command in (configure, ["cmake", "--build", str(build_dir), "--target", target]):
         result = subprocess.run(command, capture_output=True, text=True)
         if result.returncode != 0:
             raise RuntimeError(f"{' '.join(command)} failed:\n{result.stdout}{result.stderr}")
-    return build_dir / "split_driver"
+    return build_dir / target
 
 
 def expression(driver, name):

@@ -13,7 +13,7 @@
 
 namespace tessaron::py {
 
-// `body(state, bound)` returns an IoStatus; shared access hands it a const state.
+// `body(model, bound)` returns an IoStatus; shared access hands it a const model.
 template <Access kAccess, class Body>
 PyObject* file_method(PyObject* self, const MethodSignature& sig, PyObject* const* args,
                       Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
@@ -23,9 +23,9 @@ PyObject* file_method(PyObject* self, const MethodSignature& sig, PyObject* cons
         {
             Borrow access(borrow_flag_of(self), kAccess);
             if constexpr (kAccess == Access::Shared) {
-                status = body(std::as_const(state_of(self)), bound);
+                status = body(std::as_const(model_of(self)), bound);
             } else {
-                status = body(state_of(self), bound);
+                status = body(model_of(self), bound);
             }
         }
         raise_if_failed(status);

@@ -3,7 +3,6 @@
 #include "module/methods.hpp"
 #include "module/results.hpp"
 #include "module/tokenizer_object.hpp"
-#include "tokenizer/basic/build_vocab.hpp"
 
 namespace tessaron::py {
 
@@ -11,7 +10,7 @@ PyObject* method_build_vocab(PyObject* self, PyObject*) {
     return guarded([&] {
         {
             Borrow access(borrow_flag_of(self), Access::Exclusive);
-            basic::build_vocab(state_of(self));
+            model_of(self).build_vocab();
         }
         return none().release();
     });

@@ -20,7 +20,7 @@ PyObject* method_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         {
             Borrow access(borrow_flag_of(self), Access::Shared);
             std::vector<TokenId> ids = to_ids(bound[0].get(), "ids");
-            status = basic::decode(state_of(self), ids, text);
+            status = basic::decode(model_of(self), ids, text);
         }
         raise_if_failed(status);
         return utf8_to_str(text).release();

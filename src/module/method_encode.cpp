@@ -1,6 +1,4 @@
-#include <cstdint>
 #include <string_view>
-#include <vector>
 
 #include "module/binder.hpp"
 #include "module/borrow.hpp"
@@ -19,9 +17,7 @@ PyObject* method_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         BoundArgs bound = bind_fastcall(kEncodeSignature, args, nargs, kwnames);
         Borrow access(borrow_flag_of(self), Access::Shared);
         const std::string_view text = to_utf8(bound[0].get(), "text");
-        const basic::TokenizerState& state = state_of(self);
-        const std::vector<std::uint32_t> tokens = basic::encode_dense(state, text);
-        return ids_to_list(tokens, state.encode_tables.token_ids()).release();
+        return ids_to_list(basic::encode(model_of(self), text)).release();
     });
 }
 

@@ -10,9 +10,9 @@ namespace tessaron::py {
 PyObject* method_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return file_method<Access::Exclusive>(
         self, kLoadSignature, args, nargs, kwnames,
-        [](basic::TokenizerState& state, const BoundArgs& bound) {
+        [](basic::Model& model, const BoundArgs& bound) {
             const std::string path(to_utf8(bound[0].get(), "model_file_path"));
-            return persist::read_model_file(state, path);
+            return persist::read_model_file(model, path);
         });
 }
 

@@ -11,9 +11,9 @@ PyObject* method_save_model(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* kwnames) {
     return file_method<Access::Shared>(
         self, kSaveModelSignature, args, nargs, kwnames,
-        [](const basic::TokenizerState& state, const BoundArgs& bound) {
+        [](const basic::Model& model, const BoundArgs& bound) {
             const std::string path(to_utf8(bound[0].get(), "file_path"));
-            return persist::write_model_file(state, path);
+            return persist::write_model_file(model, path);
         });
 }
 

@@ -5,7 +5,6 @@
 #include "module/methods.hpp"
 #include "module/results.hpp"
 #include "module/tokenizer_object.hpp"
-#include "tokenizer/basic/train.hpp"
 
 namespace tessaron::py {
 
@@ -16,7 +15,8 @@ PyObject* method_train(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
             Borrow access(borrow_flag_of(self), Access::Exclusive);
             const std::string_view text = to_utf8(bound[0].get(), "text");
             const std::uint64_t vocab_size = to_u64(bound[1].get(), "vocab_size");
-            basic::train(state_of(self), text, vocab_size);
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+            model_of(self).train({bytes, text.size()}, vocab_size, num_threads_of(self));
         }
         return none().release();
     });

@@ -26,10 +26,10 @@ PyObject* make_int(TokenId id) {
 
 }  // namespace
 
-Ref ids_to_list(std::span<const std::uint32_t> tokens, std::span<const TokenId> id_of) {
-    Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        PyObject* item = make_int(id_of[tokens[i]]);
+Ref ids_to_list(const basic::Encoding& ids) {
+    Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(ids.size())));
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        PyObject* item = make_int(ids[i]);
         if (item == nullptr) throw_error_set();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }

@@ -36,14 +36,15 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         BoundArgs bound = bind_tuple(kNewSignature, args, kwargs);
         const std::uint64_t num_threads = bound[0] ? to_u64(bound[0].get(), "num_threads") : 1;
-        auto* state = new basic::TokenizerState(num_threads);
+        auto* model = new basic::Model();
         PyObject* self = type->tp_alloc(type, 0);
         if (self == nullptr) {
-            delete state;
+            delete model;
             throw_error_set();
         }
         auto* object = reinterpret_cast<TokenizerObject*>(self);
-        object->state = state;
+        object->model = model;
+        object->num_threads = num_threads;
         new (&object->borrow_flag) std::atomic<std::uint64_t>(0);
         return self;
     });
@@ -51,7 +52,7 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void tokenizer_dealloc(PyObject* self) {
     auto* object = reinterpret_cast<TokenizerObject*>(self);
-    delete object->state;
+    delete object->model;
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);

@@ -7,7 +7,6 @@
 #include "persist/line_reader.hpp"
 #include "persist/model_file_format.hpp"
 #include "persist/parse_number.hpp"
-#include "tokenizer/basic/build_vocab.hpp"
 
 namespace tessaron::persist {
 
@@ -24,7 +23,13 @@ bool split_two(std::string_view line, std::string_view& first, std::string_view&
     return fields.next(first) && fields.next(second) && !fields.next(extra);
 }
 
-IoStatus read_into(LineReader& reader, basic::TokenizerState& model) {
+struct ModelLines {
+    std::string pattern;
+    basic::SpecialTokenMap special_tokens;
+    basic::MergeMap merges;
+};
+
+IoStatus read_into(LineReader& reader, ModelLines& model) {
     std::string line;
     bool got = false;
 
@@ -70,15 +75,15 @@ IoStatus read_into(LineReader& reader, basic::TokenizerState& model) {
 
 }  // namespace
 
-IoStatus read_model_file(basic::TokenizerState& state, const std::string& path) {
-    basic::TokenizerState model(state.num_threads);
+IoStatus read_model_file(basic::Model& model, const std::string& path) {
+    ModelLines lines;
     {
         LineReader reader;
         if (auto e = reader.open(path)) return e;
-        if (auto e = read_into(reader, model)) return e;
+        if (auto e = read_into(reader, lines)) return e;
     }
-    basic::build_vocab(model);
-    state = std::move(model);
+    model.replace(std::move(lines.merges), std::move(lines.special_tokens),
+                  std::move(lines.pattern));
     return std::nullopt;
 }
 

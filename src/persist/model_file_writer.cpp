@@ -7,20 +7,20 @@ namespace tessaron::persist {
 
 namespace {
 
-IoStatus write_lines(const basic::TokenizerState& state, FileWriter& out) {
+IoStatus write_lines(const basic::Model& model, FileWriter& out) {
     if (auto e = out.write(kModelFileMarker)) return e;
     if (auto e = out.write("\n")) return e;
-    if (auto e = out.write(state.pattern)) return e;
+    if (auto e = out.write(model.pattern())) return e;
     if (auto e = out.write("\n")) return e;
-    if (auto e = out.write_number(state.special_tokens.size())) return e;
+    if (auto e = out.write_number(model.special_tokens().size())) return e;
     if (auto e = out.write("\n")) return e;
-    for (const auto& [text, id] : state.special_tokens) {
+    for (const auto& [text, id] : model.special_tokens()) {
         if (auto e = out.write(text)) return e;
         if (auto e = out.write(" ")) return e;
         if (auto e = out.write_number(id)) return e;
         if (auto e = out.write("\n")) return e;
     }
-    for (const auto& entry : state.merges) {
+    for (const auto& entry : model.merges()) {
         const TokenPair& pair = entry.first;
         if (auto e = out.write_number(pair.left)) return e;
         if (auto e = out.write(" ")) return e;
@@ -32,10 +32,10 @@ IoStatus write_lines(const basic::TokenizerState& state, FileWriter& out) {
 
 }  // namespace
 
-IoStatus write_model_file(const basic::TokenizerState& state, const std::string& path) {
+IoStatus write_model_file(const basic::Model& model, const std::string& path) {
     FileWriter out;
     if (auto e = out.open(path)) return e;
-    if (auto e = write_lines(state, out)) return e;
+    if (auto e = write_lines(model, out)) return e;
     return out.finish();
 }
 

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "tokenizer/basic/state.hpp"
+#include "tokenizer/basic/model.hpp"
 #include "support/io_error.hpp"
 
 namespace tessaron::persist {
 
-IoStatus write_model_file(const basic::TokenizerState& state, const std::string& path);
+IoStatus write_model_file(const basic::Model& model, const std::string& path);
 
 }  // namespace tessaron::persist

@@ -5,7 +5,6 @@
 #include <unordered_map>
 
 #include "persist/file_writer.hpp"
-#include "support/internal_failure.hpp"
 #include "support/seeded_hash.hpp"
 
 namespace tessaron::persist {
@@ -24,12 +23,9 @@ RuleById rules_by_id(const basic::MergeMap& merges) {
     return rules;
 }
 
-IoStatus write_lines(const basic::TokenizerState& state, const RuleById& rules, FileWriter& out) {
-    // The display texts come from the table every vocab change refreshes.
-    const basic::RenderedVocab& rendered = state.rendered;
-    for (const TokenId id : state.vocab.sorted_ids()) {
-        const auto token = rendered.find(id);
-        check(token.has_value(), "rendered vocabulary is out of date");
+IoStatus write_lines(const basic::RenderedVocab& rendered, const RuleById& rules, FileWriter& out) {
+    for (std::size_t i = 0; i < rendered.size(); ++i) {
+        const auto [id, token] = rendered.entry(i);
         std::optional<std::string_view> left, right;
         if (auto rule = rules.find(id); rule != rules.end()) {
             left = rendered.find(rule->second.left);
@@ -45,7 +41,7 @@ IoStatus write_lines(const basic::TokenizerState& state, const RuleById& rules, 
         } else {
             if (auto e = out.write("[")) return e;
         }
-        if (auto e = out.write(*token)) return e;
+        if (auto e = out.write(token)) return e;
         if (auto e = out.write("] ")) return e;
         if (auto e = out.write_number(id)) return e;
         if (auto e = out.write("\n")) return e;
@@ -55,11 +51,11 @@ IoStatus write_lines(const basic::TokenizerState& state, const RuleById& rules, 
 
 }  // namespace
 
-IoStatus write_vocab_listing(const basic::TokenizerState& state, const std::string& path) {
-    const RuleById rules = rules_by_id(state.merges);
+IoStatus write_vocab_listing(const basic::Model& model, const std::string& path) {
+    const RuleById rules = rules_by_id(model.merges());
     FileWriter out;
     if (auto e = out.open(path)) return e;
-    if (auto e = write_lines(state, rules, out)) return e;
+    if (auto e = write_lines(model.rendered(), rules, out)) return e;
     return out.finish();
 }
 

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "tokenizer/basic/state.hpp"
+#include "tokenizer/basic/model.hpp"
 #include "support/io_error.hpp"
 
 namespace tessaron::persist {
 
-IoStatus write_vocab_listing(const basic::TokenizerState& state, const std::string& path);
+IoStatus write_vocab_listing(const basic::Model& model, const std::string& path);
 
 }  // namespace tessaron::persist

@@ -34,10 +34,10 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 }
 
 // Replays the build on lengths only; throws std::bad_alloc when it would write too much.
-void check_size(const TokenizerState& state) {
+void check_size(const Vocab& vocab, const MergeMap& merges) {
     // Rules made by training or loading have the ids 256, 257, ...: a flat table holds
     // their lengths; any other id goes to the map. Zero means not built in this pass.
-    std::vector<std::uint64_t> dense(state.merges.size(), 0);
+    std::vector<std::uint64_t> dense(merges.size(), 0);
     std::unordered_map<TokenId, std::uint64_t, SeededHash> sparse;
     auto length_of = [&](TokenId id) -> std::uint64_t {
         if (id < 256) return 1;
@@ -46,11 +46,11 @@ void check_size(const TokenizerState& state) {
         } else if (auto it = sparse.find(id); it != sparse.end()) {
             return it->second;
         }
-        const std::string* bytes = state.vocab.find(id);
+        const std::string* bytes = vocab.find(id);
         return bytes == nullptr ? 0 : bytes->size();  // zero: absent, the rule is skipped
     };
     std::uint64_t total = 256;
-    for (const auto& [pair, id] : state.merges) {
+    for (const auto& [pair, id] : merges) {
         const std::uint64_t left = length_of(pair.left);
         if (left == 0) continue;
         const std::uint64_t right = length_of(pair.right);
@@ -68,14 +68,13 @@ void check_size(const TokenizerState& state) {
 
 }  // namespace
 
-void build_vocab(TokenizerState& state) {
-    check_size(state);
-    Vocab& vocab = state.vocab;
-    vocab.reserve(vocab.size() + 256 + state.merges.size() + state.special_tokens.size());
+void build_vocab(Vocab& vocab, const MergeMap& merges, const SpecialTokenMap& special_tokens) {
+    check_size(vocab, merges);
+    vocab.reserve(vocab.size() + 256 + merges.size() + special_tokens.size());
     for (TokenId b = 0; b < 256; ++b) {
         vocab.set(b, std::string(1, static_cast<char>(b)));
     }
-    for (const auto& [pair, id] : state.merges) {
+    for (const auto& [pair, id] : merges) {
         const std::string* left = vocab.find(pair.left);
         if (left == nullptr) continue;
         const std::string* right = vocab.find(pair.right);
@@ -85,10 +84,9 @@ void build_vocab(TokenizerState& state) {
         bytes.append(*left).append(*right);
         vocab.set(id, std::move(bytes));
     }
-    for (const auto& [text, id] : state.special_tokens) {
+    for (const auto& [text, id] : special_tokens) {
         vocab.set(id, text);
     }
-    state.refresh_derived();
 }
 
 }  // namespace tessaron::basic

@@ -4,11 +4,11 @@
 
 namespace tessaron::basic {
 
-IoStatus decode(const TokenizerState& state, std::span<const TokenId> ids, std::string& out) {
+IoStatus decode(const Model& model, std::span<const TokenId> ids, std::string& out) {
     // First pass validates and sizes, so the copy pass never reallocates.
     std::size_t total = 0;
     for (TokenId id : ids) {
-        auto text = state.rendered.find(id);
+        auto text = model.rendered().find(id);
         if (!text) {
             return IoError::with_message(IoKind::InvalidInput,
                                          "invalid token ID: " + std::to_string(id));
@@ -18,7 +18,7 @@ IoStatus decode(const TokenizerState& state, std::span<const TokenId> ids, std::
     out.resize(total);
     char* dst = out.data();
     for (TokenId id : ids) {
-        auto text = *state.rendered.find(id);
+        auto text = *model.rendered().find(id);
         std::memcpy(dst, text.data(), text.size());
         dst += text.size();
     }

@@ -4,12 +4,12 @@
 #include <span>
 #include <string>
 
-#include "tokenizer/basic/state.hpp"
+#include "tokenizer/basic/model.hpp"
 #include "support/io_error.hpp"
 
 namespace tessaron::basic {
 
 // On failure `out` is left unspecified and the error names the first unknown id.
-IoStatus decode(const TokenizerState& state, std::span<const TokenId> ids, std::string& out);
+IoStatus decode(const Model& model, std::span<const TokenId> ids, std::string& out);
 
 }  // namespace tessaron::basic

@@ -41,12 +41,9 @@ auto merger_of(SegmentMerger<kRounds>& merger) {
     };
 }
 
-}  // namespace
-
-std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string_view text) {
+std::vector<std::uint32_t> encode_tokens(const EncodeTables& tables, std::string_view text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    const EncodeTables& tables = state.encode_tables;
     // Bytes are their own dense numbers.
     if (n < 2 || !tables.has_rules()) return std::vector<std::uint32_t>(bytes, bytes + n);
 
@@ -80,11 +77,17 @@ std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string
     return tokens;
 }
 
-std::vector<TokenId> encode(const TokenizerState& state, std::string_view text) {
-    const std::vector<std::uint32_t> tokens = encode_dense(state, text);
-    std::vector<TokenId> ids(tokens.size());
-    for (std::size_t i = 0; i < tokens.size(); ++i) ids[i] = state.encode_tables.id_of(tokens[i]);
+}  // namespace
+
+std::vector<TokenId> Encoding::ids() const {
+    std::vector<TokenId> ids(tokens_.size());
+    for (std::size_t i = 0; i < tokens_.size(); ++i) ids[i] = id_of_[tokens_[i]];
     return ids;
+}
+
+Encoding encode(const Model& model, std::string_view text) {
+    const EncodeTables& tables = model.encode_tables();
+    return Encoding(encode_tokens(tables, text), tables.token_ids());
 }
 
 }  // namespace tessaron::basic

@@ -2,18 +2,34 @@
 // applies anywhere replaces all its non-overlapping occurrences, left to right.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "tokenizer/basic/state.hpp"
+#include "tokenizer/basic/model.hpp"
 
 namespace tessaron::basic {
 
-std::vector<TokenId> encode(const TokenizerState& state, std::string_view text);
+// The ids of one text, held as the encoder's 32-bit token numbers and the model's table from
+// those to ids: a caller that converts every id anyway (into Python ints, say) skips a copy.
+// Valid while the model it came from is unchanged.
+class Encoding {
+public:
+    Encoding(std::vector<std::uint32_t> tokens, std::span<const TokenId> id_of)
+        : tokens_(std::move(tokens)), id_of_(id_of) {}
 
-// The same encoding as the encoder's dense token numbers, which index
-// `state.encode_tables.token_ids()`: a caller that converts every id anyway saves a copy.
-std::vector<std::uint32_t> encode_dense(const TokenizerState& state, std::string_view text);
+    std::size_t size() const { return tokens_.size(); }
+    TokenId operator[](std::size_t i) const { return id_of_[tokens_[i]]; }
+    std::vector<TokenId> ids() const;
+
+private:
+    std::vector<std::uint32_t> tokens_;
+    std::span<const TokenId> id_of_;
+};
+
+Encoding encode(const Model& model, std::string_view text);
 
 }  // namespace tessaron::basic

@@ -165,8 +165,11 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
         }
     }
     seams_.clear();
-    if (ordered_) seams_.build(left, right);
-    trie_.build(*this, seams_, left, right);
+    trie_ = TokenTrie();
+    if (ordered_) {
+        seams_.build(left, right);
+        trie_.build(ranks_, seams_, left, right);
+    }
     if (trie_.empty()) {
         seams_.clear();
     } else {

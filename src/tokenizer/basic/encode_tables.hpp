@@ -57,7 +57,6 @@ public:
     const TokenSeams& seams() const { return seams_; }
 
     std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
-    TokenId id_of(std::uint32_t token) const { return token_id_[token]; }
     std::span<const TokenId> token_ids() const { return token_id_; }
 
 private:

@@ -43,9 +43,11 @@ public:
             bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
     }
 
-    std::vector<LearnedMerge> run(std::uint64_t max_merges) {
+    std::optional<std::vector<LearnedMerge>> run(std::uint64_t max_merges,
+                                                 const TrainProgress& progress) {
         std::vector<LearnedMerge> learned;
         while (learned.size() < max_merges) {
+            if (progress && !progress(learned.size(), max_merges)) return std::nullopt;
             const std::uint32_t chosen = pop_most_frequent();
             if (chosen == kMissing) break;
             const Record record = records_[chosen];
@@ -54,6 +56,7 @@ public:
             index_formed_pairs(chosen, id);
             learned.push_back({record.left, record.right});
         }
+        if (progress && !progress(learned.size(), max_merges)) return std::nullopt;
         return learned;
     }
 
@@ -283,11 +286,16 @@ private:
 
 }  // namespace
 
-std::vector<LearnedMerge> learn_merges(std::span<const std::uint8_t> bytes,
-                                       std::uint64_t max_merges, std::uint64_t num_threads) {
-    if (max_merges == 0 || bytes.size() < 2) return {};
+std::optional<std::vector<LearnedMerge>> learn_merges(std::span<const std::uint8_t> bytes,
+                                                      std::uint64_t max_merges,
+                                                      std::uint64_t num_threads,
+                                                      const TrainProgress& progress) {
+    if (max_merges == 0 || bytes.size() < 2) {
+        if (progress && !progress(0, max_merges)) return std::nullopt;
+        return std::vector<LearnedMerge>{};
+    }
     MergeLearner learner(bytes, num_threads);
-    return learner.run(max_merges);
+    return learner.run(max_merges, progress);
 }
 
 }  // namespace tessaron::basic

@@ -16,7 +16,8 @@ namespace tessaron::basic {
 
 class RenderedVocab {
 public:
-    void rebuild(const Vocab& vocab);
+    RenderedVocab() = default;
+    explicit RenderedVocab(const Vocab& vocab);
 
     // Empty when the id has no vocabulary entry.
     std::optional<std::string_view> find(TokenId id) const {
@@ -30,6 +31,17 @@ public:
         return std::string_view(text_.data() + it->second.offset, it->second.length);
     }
 
+    // The entries by ascending id.
+    struct Entry {
+        TokenId id;
+        std::string_view text;
+    };
+    std::size_t size() const { return ids_.size(); }
+    Entry entry(std::size_t i) const {
+        const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+        return {ids_[i], std::string_view(text_.data() + begin, ends_[i] - begin)};
+    }
+
 private:
     // Offsets rather than views, so the table survives being moved.
     struct Span {
@@ -38,8 +50,10 @@ private:
     };
     static constexpr std::uint64_t kAbsent = ~std::uint64_t{0};
 
-    std::string text_;         // every rendering, back to back
-    std::vector<Span> dense_;  // ids below a bound
+    std::string text_;                 // every rendering, back to back by ascending id
+    std::vector<TokenId> ids_;         // ascending
+    std::vector<std::uint64_t> ends_;  // per entry of ids_: where its text ends
+    std::vector<Span> dense_;          // ids below a bound
     std::unordered_map<TokenId, Span, SeededHash> sparse_;
 };
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "tokenizer/basic/encode_tables.hpp"
+#include "tokenizer/basic/rule_ranks.hpp"
 #include "tokenizer/basic/token_seams.hpp"
 #include "support/internal_failure.hpp"
 
@@ -21,11 +21,10 @@ void TokenTrie::clear() {
     longest_ = 1;
 }
 
-void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
+void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
                       const std::vector<std::uint32_t>& left,
                       const std::vector<std::uint32_t>& right) {
     clear();
-    if (!tables.ordered()) return;
 
     // Doubling rules make tokens exponentially long; such models go without a trie.
     constexpr std::uint64_t kLongest = 4096;
@@ -67,7 +66,7 @@ void TokenTrie::build(const EncodeTables& tables, const TokenSeams& seams,
         std::size_t ignored = 0;
         const auto rank = static_cast<std::uint32_t>(r);
         self[256 + r] = self[left[r]] && self[right[r]] &&
-                        !seams.crossed(tables.ranks(), left[r], right[r], rank, rank, ignored);
+                        !seams.crossed(ranks, left[r], right[r], rank, rank, ignored);
         if (self[256 + r]) edges += length_[256 + r] - 1;
     }
     // A linked trie first, then laid out as a double array.

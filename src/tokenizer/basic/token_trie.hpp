@@ -12,16 +12,17 @@
 
 namespace tessaron::basic {
 
-class EncodeTables;
+class RuleRanks;
 class TokenSeams;
 
 class TokenTrie {
 public:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-    // Leaves the trie empty when the model is not ordered, its tokens are too long to spell
-    // out, or the trie would be too large to pay.
-    void build(const EncodeTables& tables, const TokenSeams& seams,
+    // For an ordered model (see EncodeTables::ordered), with `seams` ready to tell what
+    // crosses. Leaves the trie empty when the tokens are too long to spell out or the trie
+    // would be too large to pay.
+    void build(const RuleRanks& ranks, const TokenSeams& seams,
                const std::vector<std::uint32_t>& left, const std::vector<std::uint32_t>& right);
     bool empty() const { return cells_.empty(); }
 

@@ -1,7 +1,5 @@
 #include "tokenizer/basic/vocab.hpp"
 
-#include <algorithm>
-
 namespace tessaron::basic {
 
 void Vocab::reset_to_bytes() {
@@ -10,16 +8,6 @@ void Vocab::reset_to_bytes() {
     for (TokenId b = 0; b < 256; ++b) {
         map_.emplace(b, std::string(1, static_cast<char>(b)));
     }
-}
-
-std::vector<TokenId> Vocab::sorted_ids() const {
-    std::vector<TokenId> ids;
-    ids.reserve(map_.size());
-    for (const auto& entry : map_) {
-        ids.push_back(entry.first);
-    }
-    std::sort(ids.begin(), ids.end());
-    return ids;
 }
 
 }  // namespace tessaron::basic

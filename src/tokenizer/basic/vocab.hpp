@@ -2,9 +2,7 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "support/seeded_hash.hpp"
 #include "support/types.hpp"
@@ -28,7 +26,6 @@ public:
 
     // The 256 single-byte tokens and nothing else.
     void reset_to_bytes();
-    std::vector<TokenId> sorted_ids() const;
 
 private:
     std::unordered_map<TokenId, std::string, SeededHash> map_;
