@@ -71,7 +71,7 @@ FUZZ_SECONDS ?= 600
 FUZZ_FLAGS := -std=c++20 -O1 -g -Isrc -fno-omit-frame-pointer \
 	-fsanitize=address,undefined -fno-sanitize-recover=all
 FUZZ_CORE := $(shell find src/support src/tokenizer src/parallel src/persist -name '*.cpp' 2>/dev/null)
-FUZZ_MODULE := $(wildcard src/module/*.cpp)
+FUZZ_MODULE := $(wildcard src/binding/*.cpp src/module/*.cpp)
 PY_HOME = $(shell $(PYTHON) -c 'import sys; print(sys.base_prefix)')
 PY_INCLUDE = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
 PY_LIBDIR = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_config_var("LIBDIR"))')

@@ -1,14 +1,179 @@
+// The class BasicTokenizer: its instance, the constructor, the eight methods beside the table
+// that lists them, and the type made from them. Every method runs in one order: bind, take
+// access, convert, run, give the access back, then return the result or raise.
+#include "module/tokenizer_type.hpp"
+
+#include <atomic>
+#include <cstdint>
 #include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
-#include "module/binder.hpp"
-#include "module/call_guard.hpp"
-#include "module/convert.hpp"
-#include "module/methods.hpp"
-#include "module/tokenizer_object.hpp"
+#include "binding/binder.hpp"
+#include "binding/borrow.hpp"
+#include "binding/convert.hpp"
+#include "binding/guarded.hpp"
+#include "binding/raise.hpp"
+#include "binding/results.hpp"
+#include "binding/signature.hpp"
+#include "persist/model_file_reader.hpp"
+#include "persist/model_file_writer.hpp"
+#include "persist/vocab_listing_writer.hpp"
+#include "tokenizer/basic/decode.hpp"
+#include "tokenizer/basic/encode.hpp"
+#include "tokenizer/basic/model.hpp"
 
-namespace tessaron::py {
+namespace tessaron::module {
 
 namespace {
+
+using py::Access;
+using py::Borrow;
+using py::BoundArgs;
+using py::guarded;
+using py::MethodSignature;
+
+struct TokenizerObject {
+    PyObject_HEAD
+    basic::Model* model;
+    std::uint64_t num_threads;  // how training counts; not part of the model or its file
+    std::atomic<std::uint64_t> borrow_flag;
+};
+
+TokenizerObject& object_of(PyObject* self) { return *reinterpret_cast<TokenizerObject*>(self); }
+
+constexpr const char* kClass = "BasicTokenizer";
+
+// The shape of the methods that read or write files: `body(model, bound)` returns an IoStatus;
+// shared access hands it a const model.
+template <Access kAccess, class Body>
+PyObject* file_method(PyObject* self, const MethodSignature& sig, PyObject* const* args,
+                      Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
+    return guarded([&] {
+        BoundArgs bound = py::bind_fastcall(sig, args, nargs, kwnames);
+        IoStatus status;
+        {
+            Borrow access(object_of(self).borrow_flag, kAccess);
+            if constexpr (kAccess == Access::Shared) {
+                status = body(std::as_const(*object_of(self).model), bound);
+            } else {
+                status = body(*object_of(self).model, bound);
+            }
+        }
+        py::raise_if_failed(status);
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kBuildVocab{kClass, "build_vocab", {}};
+
+PyObject* build_vocab(PyObject* self, PyObject*) {
+    return guarded([&] {
+        {
+            Borrow access(object_of(self).borrow_flag, Access::Exclusive);
+            object_of(self).model->build_vocab();
+        }
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kSaveModel{kClass, "save_model", {{"file_path"}}};
+
+PyObject* save_model(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return file_method<Access::Shared>(
+        self, kSaveModel, args, nargs, kwnames,
+        [](const basic::Model& model, const BoundArgs& bound) {
+            const std::string path(py::to_utf8(bound[0].get(), "file_path"));
+            return persist::write_model_file(model, path);
+        });
+}
+
+constexpr MethodSignature kSaveVocab{kClass, "save_vocab", {{"vocab_file_path"}}};
+
+PyObject* save_vocab(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return file_method<Access::Shared>(
+        self, kSaveVocab, args, nargs, kwnames,
+        [](const basic::Model& model, const BoundArgs& bound) {
+            const std::string path(py::to_utf8(bound[0].get(), "vocab_file_path"));
+            return persist::write_vocab_listing(model, path);
+        });
+}
+
+constexpr MethodSignature kTrain{kClass, "train", {{"text"}, {"vocab_size"}}};
+
+PyObject* train(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] {
+        BoundArgs bound = py::bind_fastcall(kTrain, args, nargs, kwnames);
+        {
+            TokenizerObject& object = object_of(self);
+            Borrow access(object.borrow_flag, Access::Exclusive);
+            const std::string_view text = py::to_utf8(bound[0].get(), "text");
+            const std::uint64_t vocab_size = py::to_u64(bound[1].get(), "vocab_size");
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+            object.model->train({bytes, text.size()}, vocab_size, object.num_threads);
+        }
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kEncode{kClass, "encode", {{"text"}}};
+
+PyObject* encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] {
+        BoundArgs bound = py::bind_fastcall(kEncode, args, nargs, kwnames);
+        Borrow access(object_of(self).borrow_flag, Access::Shared);
+        const std::string_view text = py::to_utf8(bound[0].get(), "text");
+        return py::ids_to_list(basic::encode(*object_of(self).model, text)).release();
+    });
+}
+
+constexpr MethodSignature kDecode{kClass, "decode", {{"ids"}}};
+
+PyObject* decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] {
+        BoundArgs bound = py::bind_fastcall(kDecode, args, nargs, kwnames);
+        std::string text;
+        IoStatus status;
+        {
+            Borrow access(object_of(self).borrow_flag, Access::Shared);
+            std::vector<TokenId> ids = py::to_ids(bound[0].get(), "ids");
+            status = basic::decode(*object_of(self).model, ids, text);
+        }
+        py::raise_if_failed(status);
+        return py::utf8_to_str(text).release();
+    });
+}
+
+constexpr MethodSignature kLoad{kClass, "load", {{"model_file_path"}}};
+
+PyObject* load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return file_method<Access::Exclusive>(
+        self, kLoad, args, nargs, kwnames, [](basic::Model& model, const BoundArgs& bound) {
+            const std::string path(py::to_utf8(bound[0].get(), "model_file_path"));
+            return persist::read_model_file(model, path);
+        });
+}
+
+constexpr MethodSignature kSave{kClass, "save", {{"model_file_path"}, {"vocab_file_path"}}};
+
+PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return file_method<Access::Shared>(
+        self, kSave, args, nargs, kwnames,
+        [](const basic::Model& model, const BoundArgs& bound) -> IoStatus {
+            // Both paths are converted before anything is written.
+            const std::string model_path(py::to_utf8(bound[0].get(), "model_file_path"));
+            const std::optional<std::string_view> vocab_path =
+                py::to_optional_utf8(bound[1].get(), "vocab_file_path");
+            IoStatus status = persist::write_model_file(model, model_path);
+            if (!status && vocab_path) {
+                status = persist::write_vocab_listing(model, std::string(*vocab_path));
+            }
+            return status;
+        });
+}
 
 template <class F>
 PyCFunction as_cfunction(F* function) {
@@ -17,49 +182,55 @@ PyCFunction as_cfunction(F* function) {
 
 constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
 
+template <class F>
+PyMethodDef method(const MethodSignature& sig, F* function, int flags) {
+    return {.ml_name = sig.name,
+            .ml_meth = as_cfunction(function),
+            .ml_flags = flags,
+            .ml_doc = sig.doc()};
+}
+
 PyMethodDef methods[] = {
-    {"build_vocab", as_cfunction(method_build_vocab), METH_NOARGS, "build_vocab($self)\n--\n\n"},
-    {"save_model", as_cfunction(method_save_model), kFastcall,
-     "save_model($self, file_path)\n--\n\n"},
-    {"save_vocab", as_cfunction(method_save_vocab), kFastcall,
-     "save_vocab($self, vocab_file_path)\n--\n\n"},
-    {"train", as_cfunction(method_train), kFastcall, "train($self, text, vocab_size)\n--\n\n"},
-    {"encode", as_cfunction(method_encode), kFastcall, "encode($self, text)\n--\n\n"},
-    {"decode", as_cfunction(method_decode), kFastcall, "decode($self, ids)\n--\n\n"},
-    {"load", as_cfunction(method_load), kFastcall, "load($self, model_file_path)\n--\n\n"},
-    {"save", as_cfunction(method_save), kFastcall,
-     "save($self, model_file_path, vocab_file_path)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
+    method(kBuildVocab, build_vocab, METH_NOARGS),
+    method(kSaveModel, save_model, kFastcall),
+    method(kSaveVocab, save_vocab, kFastcall),
+    method(kTrain, train, kFastcall),
+    method(kEncode, encode, kFastcall),
+    method(kDecode, decode, kFastcall),
+    method(kLoad, load, kFastcall),
+    method(kSave, save, kFastcall),
+    {},
 };
+
+constexpr MethodSignature kNew{kClass, "__new__", {{"num_threads", "1"}}};
 
 PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        BoundArgs bound = bind_tuple(kNewSignature, args, kwargs);
-        const std::uint64_t num_threads = bound[0] ? to_u64(bound[0].get(), "num_threads") : 1;
+        BoundArgs bound = py::bind_tuple(kNew, args, kwargs);
+        const std::uint64_t num_threads = bound[0] ? py::to_u64(bound[0].get(), "num_threads") : 1;
         auto* model = new basic::Model();
         PyObject* self = type->tp_alloc(type, 0);
         if (self == nullptr) {
             delete model;
-            throw_error_set();
+            py::throw_error_set();
         }
-        auto* object = reinterpret_cast<TokenizerObject*>(self);
-        object->model = model;
-        object->num_threads = num_threads;
-        new (&object->borrow_flag) std::atomic<std::uint64_t>(0);
+        TokenizerObject& object = object_of(self);
+        object.model = model;
+        object.num_threads = num_threads;
+        new (&object.borrow_flag) std::atomic<std::uint64_t>(0);
         return self;
     });
 }
 
 void tokenizer_dealloc(PyObject* self) {
-    auto* object = reinterpret_cast<TokenizerObject*>(self);
-    delete object->model;
+    delete object_of(self).model;
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
 }
 
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("BasicTokenizer(num_threads=1)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(kNew.doc())},
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(tokenizer_dealloc)},
     {Py_tp_methods, methods},
@@ -68,11 +239,15 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec spec = {
-    "builtins.BasicTokenizer", sizeof(TokenizerObject), 0, Py_TPFLAGS_DEFAULT, slots,
+    .name = "builtins.BasicTokenizer",
+    .basicsize = sizeof(TokenizerObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = slots,
 };
 
 }  // namespace
 
 PyObject* make_tokenizer_type() { return PyType_FromSpec(&spec); }
 
-}  // namespace tessaron::py
+}  // namespace tessaron::module

@@ -3,13 +3,13 @@
 
 #include <array>
 
-#include "module/py_ref.hpp"
-#include "module/signature.hpp"
+#include "binding/ref.hpp"
+#include "binding/signature.hpp"
 
 namespace tessaron::py {
 
 // Slot i holds the argument bound to parameter i, or nothing when it was not given.
-using BoundArgs = std::array<Ref, 2>;
+using BoundArgs = std::array<Ref, kMaxParams>;
 
 // Vectorcall convention: positional arguments, then keyword values named by `kwnames`.
 // Throws ErrorAlreadySet with the binding TypeError set.

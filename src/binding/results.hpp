@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "module/py_ref.hpp"
+#include "binding/ref.hpp"
 #include "tokenizer/basic/encode.hpp"
 
 namespace tessaron::py {

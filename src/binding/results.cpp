@@ -1,19 +1,14 @@
-#include "module/results.hpp"
+#include "binding/results.hpp"
 
-#include <array>
+#include "binding/process_state.hpp"
 
 namespace tessaron::py {
 
 namespace {
 
-// Ints for the common ids, made once and shared by every list: filling a list then costs
-// a reference increment per id instead of an allocation.
-constexpr std::size_t kCachedInts = 1u << 16;
-std::array<PyObject*, kCachedInts> int_cache{};
-
 PyObject* make_int(TokenId id) {
-    if (id < kCachedInts) {
-        PyObject*& slot = int_cache[id];
+    if (id < kSharedInts) {
+        PyObject*& slot = process_state.shared_ints[id];
         if (slot == nullptr) {
             slot = PyLong_FromUnsignedLongLong(id);
             if (slot == nullptr) return nullptr;

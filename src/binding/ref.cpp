@@ -1,11 +1,15 @@
-#include "module/py_ref.hpp"
+#include "binding/ref.hpp"
 
 namespace tessaron::py {
 
-void throw_error_set() {
+void ensure_error_set() {
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
+}
+
+void throw_error_set() {
+    ensure_error_set();
     throw ErrorAlreadySet{};
 }
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "module/py_ref.hpp"
-#include "module/raise.hpp"
+#include "binding/ref.hpp"
+#include "binding/raise.hpp"
 #include "support/internal_failure.hpp"
 
 namespace tessaron::py {

@@ -11,7 +11,10 @@ namespace tessaron::py {
 // Thrown after a Python exception has been set; the call guard returns NULL for it.
 struct ErrorAlreadySet {};
 
-// Throws ErrorAlreadySet; sets the SystemError the interpreter omitted, if it did.
+// After the interpreter reported a failure: sets the SystemError it omitted, if it did.
+void ensure_error_set();
+
+// Throws ErrorAlreadySet, after ensure_error_set().
 [[noreturn]] void throw_error_set();
 
 // Owns one strong reference.

@@ -1,11 +1,11 @@
-// Shared or exclusive access to a tokenizer's state, refused for re-entrant calls that
-// would conflict (Python code run by an argument conversion may call back into the object).
+// Shared or exclusive access to the native state an object owns, refused for re-entrant calls
+// that would conflict (Python code run by an argument conversion may call back into the object).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "module/py_ref.hpp"
+#include "binding/ref.hpp"
 
 namespace tessaron::py {
 

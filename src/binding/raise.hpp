@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "module/py_ref.hpp"
+#include "binding/ref.hpp"
 #include "support/io_error.hpp"
 
 namespace tessaron::py {

@@ -1,4 +1,4 @@
-#include "module/binder.hpp"
+#include "binding/binder.hpp"
 
 #include <string>
 
@@ -7,7 +7,7 @@ namespace tessaron::py {
 namespace {
 
 std::string qualified(const MethodSignature& sig) {
-    return std::string("BasicTokenizer.") + sig.name + "()";
+    return std::string(sig.owner) + "." + sig.name + "()";
 }
 
 [[noreturn]] void too_many_positional(const MethodSignature& sig, Py_ssize_t given) {
@@ -29,10 +29,10 @@ std::string qualified(const MethodSignature& sig) {
 }
 
 [[noreturn]] void missing(const MethodSignature& sig, const BoundArgs& slots) {
-    std::array<const char*, 2> names{};
+    std::array<const char*, kMaxParams> names{};
     std::size_t m = 0;
     for (std::size_t i = 0; i < sig.required; ++i) {
-        if (!slots[i]) names[m++] = sig.params[i];
+        if (!slots[i]) names[m++] = sig.params[i].name;
     }
     std::string list;
     for (std::size_t i = 0; i < m; ++i) {
@@ -49,7 +49,8 @@ std::string qualified(const MethodSignature& sig) {
 void bind_keyword(const MethodSignature& sig, BoundArgs& slots, PyObject* name, PyObject* value) {
     for (std::size_t i = 0; i < sig.count; ++i) {
         // Compares code points, so a name holding a lone surrogate simply does not match.
-        if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, sig.params[i]) == 0) {
+        if (PyUnicode_Check(name) &&
+            PyUnicode_CompareWithASCIIString(name, sig.params[i].name) == 0) {
             if (slots[i]) keyword_error(sig, "got multiple values for argument", name);
             slots[i] = Ref::borrow(value);
             return;

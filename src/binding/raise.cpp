@@ -1,4 +1,6 @@
-#include "module/raise.hpp"
+#include "binding/raise.hpp"
+
+#include "binding/process_state.hpp"
 
 namespace tessaron::py {
 
@@ -10,7 +12,7 @@ constexpr const char kPanicDoc[] =
     "propagates all the way up the stack and ends the Python interpreter.";
 
 PyObject* panic_type() {
-    static PyObject* type = nullptr;
+    PyObject*& type = process_state.panic_type;
     if (type == nullptr) {
         type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
                                          PyExc_BaseException, nullptr);

@@ -1,7 +1,9 @@
-#include "module/convert.hpp"
+#include "binding/convert.hpp"
 
 #include <algorithm>
 #include <string>
+
+#include "binding/process_state.hpp"
 
 namespace tessaron::py {
 
@@ -52,7 +54,7 @@ namespace {
 
 // __qualname__ of collections.abc.Sequence, looked up once.
 const char* sequence_name(const char* param) {
-    static std::string name;
+    std::string& name = process_state.sequence_name;
     if (name.empty()) {
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
         Ref sequence = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Sequence")) : Ref();

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/py_ref.hpp"
+#include "binding/ref.hpp"
 #include "support/types.hpp"
 
 namespace tessaron::py {
