@@ -26,26 +26,37 @@ public:
     // Takes back the latest note, which a later merge of the step has undone.
     void retract_last() { notes_.pop_back(); }
 
-    // visit(side, other, positions) once per noted pair; ids_in_use bounds `other`.
-    template <class Visit>
-    void for_each_group(std::uint32_t ids_in_use, Visit&& visit) {
+    struct Group {
+        Side side;
+        std::uint32_t other;
+        std::uint32_t begin;  // the group's positions are positions()[begin, end)
+        std::uint32_t end;
+    };
+
+    // Groups the notes per pair, ids_in_use bounding `other`; the notes are used up.
+    void group(std::uint32_t ids_in_use) {
+        groups_.clear();
         if (ids_in_use <= kDenseIds) {
-            group_by_table(ids_in_use, visit);
+            group_by_table(ids_in_use);
             return;
         }
         std::sort(notes_.begin(), notes_.end());
-        std::size_t begin = 0;
+        positions_.resize(notes_.size());
+        std::uint32_t begin = 0;
         while (begin < notes_.size()) {
             const std::uint64_t tag = notes_[begin] >> 32;
-            positions_.clear();
-            std::size_t end = begin;
+            std::uint32_t end = begin;
             for (; end < notes_.size() && (notes_[end] >> 32) == tag; ++end) {
-                positions_.push_back(static_cast<std::uint32_t>(notes_[end]));
+                positions_[end] = static_cast<std::uint32_t>(notes_[end]);
             }
-            visit(static_cast<Side>(tag >> 31), static_cast<std::uint32_t>(tag & kOtherMask),
-                  std::span<const std::uint32_t>(positions_));
+            groups_.push_back({static_cast<Side>(tag >> 31),
+                               static_cast<std::uint32_t>(tag & kOtherMask), begin, end});
             begin = end;
         }
+    }
+    const std::vector<Group>& groups() const { return groups_; }
+    std::span<const std::uint32_t> positions(const Group& group) const {
+        return {positions_.data() + group.begin, positions_.data() + group.end};
     }
 
 private:
@@ -61,10 +72,10 @@ private:
 
     // A stable counting sort of the positions keyed by pair; the groups come out in
     // first-noted order.
-    template <class Visit>
-    void group_by_table(std::uint32_t ids_in_use, Visit& visit) {
-        if (counts_.size() < std::size_t{ids_in_use} * 2)
+    void group_by_table(std::uint32_t ids_in_use) {
+        if (counts_.size() < std::size_t{ids_in_use} * 2) {
             counts_.resize(std::size_t{ids_in_use} * 2);
+        }
         touched_.clear();
         for (std::uint64_t note : notes_) {
             if (counts_[slot_of(note)]++ == 0) touched_.push_back(slot_of(note));
@@ -84,8 +95,8 @@ private:
         for (std::size_t slot : touched_) {
             const std::uint32_t end = counts_[slot];
             counts_[slot] = 0;
-            visit(static_cast<Side>(slot & 1), static_cast<std::uint32_t>(slot >> 1),
-                  std::span<const std::uint32_t>(positions_.data() + begin, end - begin));
+            groups_.push_back(
+                {static_cast<Side>(slot & 1), static_cast<std::uint32_t>(slot >> 1), begin, end});
             begin = end;
         }
     }
@@ -94,6 +105,7 @@ private:
     std::vector<std::uint32_t> positions_;
     std::vector<std::uint32_t> counts_;
     std::vector<std::size_t> touched_;
+    std::vector<Group> groups_;
 };
 
 }  // namespace tessaron::basic

@@ -6,6 +6,7 @@
 #include "tokenizer/basic/formed_pairs.hpp"
 #include "tokenizer/basic/pair_queue.hpp"
 #include "tokenizer/basic/pair_table.hpp"
+#include "tokenizer/basic/position_list.hpp"
 #include "tokenizer/basic/token_sequence.hpp"
 #include "support/internal_failure.hpp"
 
@@ -17,13 +18,14 @@ constexpr std::uint64_t pair_key(std::uint32_t left, std::uint32_t right) {
     return (std::uint64_t{left} << 32) | right;
 }
 
-// One pair's count and where its positions lie in the arena. Records lie in arena order,
-// so a record's positions end where the next record's begin.
+// One pair's count and where its position list lies in the arena. Records lie in arena
+// order, so a record's list ends where the next record's begins.
 struct Record {
     std::uint32_t left;
     std::uint32_t right;
-    std::uint32_t offset;
-    std::uint32_t count;  // at most one per text byte, so below 2^31
+    std::uint32_t count;    // at most one per text byte, so below 2^31
+    std::uint32_t entries;  // positions in the list, the stale ones included
+    std::uint64_t offset;
 };
 
 struct RecordKey {
@@ -36,8 +38,11 @@ struct RecordKey {
 
 class MergeLearner {
 public:
-    MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t num_threads)
-        : seq_(bytes), table_(RecordKey{&records_}) {
+    MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t max_merges,
+                 std::uint64_t num_threads)
+        : seq_(bytes),
+          table_(RecordKey{&records_}),
+          threshold_(first_threshold(bytes.size(), max_merges)) {
         const bool chunked = num_threads >= 2 && bytes.size() >= num_threads;
         index_byte_pairs(
             bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
@@ -62,43 +67,88 @@ public:
 
 private:
     static constexpr std::uint32_t kMissing = ~std::uint32_t{0};
-    // Pairs that a merge forms fewer times than this get no record until the best count
-    // falls below it, and then the threshold halves: most formed pairs are rare, and their
-    // records would dominate memory.
-    static constexpr std::uint32_t kFirstThreshold = 4;
+    // Pairs that a merge forms fewer times than the threshold get no record until the best
+    // count falls below it, and then the threshold halves: most formed pairs are rare, and
+    // their records would dominate memory. The last rule learned on prose and code occurs
+    // more often than one in 64 * merges text bytes (23 times in 4.4 MB to 8k, 55 in 50 MB
+    // to 32k); starting there keeps the rare pairs out without an early reindex.
+    static std::uint32_t first_threshold(std::size_t bytes, std::uint64_t max_merges) {
+        const std::uint64_t guess = bytes / 64 / std::max<std::uint64_t>(max_merges, 1);
+        return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(guess, 4, 1024));
+    }
     // How far ahead list walks prefetch the sequence.
-    static constexpr std::uint32_t kLookahead = 16;
+    static constexpr std::size_t kLookahead = 16;
 
     std::uint32_t find_record(std::uint32_t left, std::uint32_t right) const {
         if ((left | right) < 256) return (left << 8) | right;
         return table_.find(pair_key(left, right));
     }
 
-    std::uint32_t end_of(std::uint32_t index) const {
-        return index + 1 < records_.size() ? records_[index + 1].offset
-                                           : static_cast<std::uint32_t>(arena_.size());
+    std::uint64_t end_of(std::uint32_t index) const {
+        return index + 1 < records_.size() ? records_[index + 1].offset : arena_.size();
+    }
+
+    PositionReader list_of(std::uint32_t index) const {
+        return {arena_.data() + records_[index].offset, arena_.data() + end_of(index)};
+    }
+
+    // Calls visit(p) for every position of the list, prefetching the slots of the positions
+    // kLookahead ahead: the positions jump across the whole text.
+    template <class Visit>
+    void walk(PositionReader list, Visit&& visit) const {
+        std::uint32_t ahead[kLookahead];
+        std::size_t size = 0;
+        for (; size < kLookahead && !list.done(); ++size) {
+            ahead[size] = list.next();
+            seq_.prefetch(ahead[size]);
+        }
+        for (std::size_t i = 0;; i = (i + 1) % kLookahead) {
+            if (list.done()) {
+                // The last positions, in order, from the ring.
+                for (std::size_t k = 0; k < size; ++k) visit(ahead[(i + k) % kLookahead]);
+                return;
+            }
+            const std::uint32_t p = ahead[i];
+            ahead[i] = list.next();
+            seq_.prefetch(ahead[i]);
+            visit(p);
+        }
     }
 
     void index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts) {
         const std::size_t pairs = bytes.size() - 1;
-        // Live positions never exceed the pairs of the text; the slack lets several merge
-        // steps append before the arena must be compacted.
-        arena_.reserve(pairs + pairs / 2 + 64);
-        arena_.resize(pairs);
         records_.resize(kBytePairs);
-        std::vector<std::uint32_t> cursor(kBytePairs);
-        std::uint32_t offset = 0;
-        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            const auto count = static_cast<std::uint32_t>(counts[k]);
-            records_[k] = {k >> 8, k & 0xFF, offset, count};
-            cursor[k] = offset;
-            offset += count;
-            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
-        }
-        check(offset == pairs, "byte pair counts do not add up to the text");
+        // A pass for the size of every list, then one that writes them.
+        std::vector<std::uint64_t> cursor(kBytePairs, 0);
+        std::vector<std::uint32_t> last(kBytePairs, 0);
         for (std::size_t p = 0; p < pairs; ++p) {
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
-            arena_[cursor[k]++] = static_cast<std::uint32_t>(p);
+            cursor[k] += gap_size(static_cast<std::uint32_t>(p) - last[k]);
+            last[k] = static_cast<std::uint32_t>(p);
+        }
+        std::uint64_t offset = 0;
+        std::uint64_t total = 0;
+        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
+            const auto count = static_cast<std::uint32_t>(counts[k]);
+            records_[k] = {k >> 8, k & 0xFF, count, count, offset};
+            total += count;
+            const std::uint64_t size = cursor[k];
+            cursor[k] = offset;
+            offset += size;
+            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
+        }
+        check(total == pairs, "byte pair counts do not add up to the text");
+        // The slack lets merge steps append lists for a while before the arena is compacted.
+        arena_.reserve(offset + offset / 2 + 64);
+        arena_.resize(offset);
+        std::fill(last.begin(), last.end(), 0);
+        for (std::size_t p = 0; p < pairs; ++p) {
+            const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
+            PositionWriter writer(arena_.data() + cursor[k]);
+            writer.resume_after(last[k]);
+            writer.put(static_cast<std::uint32_t>(p));
+            cursor[k] = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            last[k] = static_cast<std::uint32_t>(p);
         }
     }
 
@@ -131,15 +181,13 @@ private:
                     records_[(left << 8) | right].count = count;
                 } else if (count >= threshold) {
                     table_.insert(keys[begin], static_cast<std::uint32_t>(records_.size()));
-                    records_.push_back({left, right, 0, count});
+                    records_.push_back({left, right, count, count, 0});
                 }
             }
         }
-        std::uint32_t offset = 0;
         std::size_t live = 0;
         for (Record& record : records_) {
-            record.offset = offset;
-            offset += record.count;
+            record.entries = record.count;
             live += record.count > 0;
         }
         queue_.reserve(live);
@@ -147,13 +195,33 @@ private:
             const Record& record = records_[i];
             if (record.count > 0) queue_.push(record.count, record.left, record.right, i);
         }
-        arena_.resize(offset);
-        // Offsets serve as cursors while the positions go in, then are set back.
+        // A pass for the size of every list, then one that writes them.
+        std::vector<std::uint64_t> cursor(records_.size(), 0);
+        std::vector<std::uint32_t> last(records_.size(), 0);
         for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
-            if (index != kMissing) arena_[records_[index].offset++] = p;
+            if (index == kMissing) continue;
+            cursor[index] += gap_size(p - last[index]);
+            last[index] = p;
         }
-        for (Record& record : records_) record.offset -= record.count;
+        std::uint64_t offset = 0;
+        for (std::uint32_t i = 0; i < records_.size(); ++i) {
+            records_[i].offset = offset;
+            offset += cursor[i];
+            cursor[i] = records_[i].offset;
+        }
+        arena_.clear();
+        arena_.resize(offset);
+        std::fill(last.begin(), last.end(), 0);
+        for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+            const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
+            if (index == kMissing) continue;
+            PositionWriter writer(arena_.data() + cursor[index]);
+            writer.resume_after(last[index]);
+            writer.put(p);
+            cursor[index] = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            last[index] = p;
+        }
     }
 
     // The record with the highest count, smallest pair first among equals; kMissing when
@@ -188,11 +256,8 @@ private:
         const Record record = records_[chosen];
         const std::uint32_t n = seq_.size();
         formed_.clear();
-        const std::uint32_t end_of_list = end_of(chosen);
-        for (std::uint32_t i = record.offset; i < end_of_list; ++i) {
-            if (i + kLookahead < end_of_list) seq_.prefetch(arena_[i + kLookahead]);
-            const std::uint32_t p = arena_[i];
-            if (!seq_.holds(p, record.left, record.right)) continue;
+        walk(list_of(chosen), [&](std::uint32_t p) {
+            if (!seq_.holds(p, record.left, record.right)) return;
             const std::uint32_t q = seq_.next(p);
             const std::uint32_t end = seq_.next(q);
             if (p > 0) {
@@ -204,7 +269,7 @@ private:
             }
             if (end < n) formed_.note(FormedPairs::kIdLeft, seq_.at(end), p);
             seq_.merge(p, q, end, id);
-        }
+        });
         records_[chosen].count = 0;
     }
 
@@ -218,70 +283,113 @@ private:
     // Every occurrence of a pair with the new id was noted in this step, and every note
     // still holds, so a group's size is its pair's count.
     void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id) {
-        make_room(formed_.size());
         const Record chosen = records_[chosen_index];
-        formed_.for_each_group(id + 1, [&](FormedPairs::Side side, std::uint32_t other,
-                                           std::span<const std::uint32_t> positions) {
-            const auto count = static_cast<std::uint32_t>(positions.size());
+        formed_.group(id + 1);
+        sizes_.clear();
+        std::uint64_t wanted = 0;
+        for (const FormedPairs::Group& group : formed_.groups()) {
+            const std::uint32_t count = group.end - group.begin;
             // (other, id) replaced (other, left), and (id, other) replaced (right, other).
             // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
-            if (side == FormedPairs::kIdLeft) {
-                drop(chosen.right, other, count, chosen_index);
+            if (group.side == FormedPairs::kIdLeft) {
+                drop(chosen.right, group.other, count, chosen_index);
             } else {
-                drop(other == id ? chosen.right : other, chosen.left, count, chosen_index);
+                drop(group.other == id ? chosen.right : group.other, chosen.left, count,
+                     chosen_index);
             }
-            if (count < threshold_) return;
-            const std::uint32_t left = side == FormedPairs::kIdLeft ? id : other;
-            const std::uint32_t right = side == FormedPairs::kIdLeft ? other : id;
+            sizes_.push_back(count >= threshold_ ? list_size(formed_.positions(group)) : 0);
+            wanted += sizes_.back();
+        }
+        make_room(wanted);
+        for (std::size_t g = 0; g < sizes_.size(); ++g) {
+            const FormedPairs::Group& group = formed_.groups()[g];
+            const std::uint32_t count = group.end - group.begin;
+            if (count < threshold_) continue;
+            const bool id_left = group.side == FormedPairs::kIdLeft;
+            const std::uint32_t left = id_left ? id : group.other;
+            const std::uint32_t right = id_left ? group.other : id;
             const auto index = static_cast<std::uint32_t>(records_.size());
-            records_.push_back({left, right, static_cast<std::uint32_t>(arena_.size()), count});
-            arena_.insert(arena_.end(), positions.begin(), positions.end());
+            records_.push_back({left, right, count, count, arena_.size()});
+            const std::span<const std::uint32_t> positions = formed_.positions(group);
+            const std::size_t at = arena_.size();
+            arena_.resize(at + sizes_[g]);
+            PositionWriter writer(arena_.data() + at);
+            for (std::uint32_t p : positions) writer.put(p);
             table_.insert(pair_key(left, right), index);
             queue_.push(count, left, right, index);
-        });
+        }
     }
 
-    // Live positions never exceed the arena's capacity, so dropping the lists of spent
-    // pairs, and failing that the stale positions of live ones, always makes room.
-    void make_room(std::size_t wanted) {
+    static std::uint64_t list_size(std::span<const std::uint32_t> positions) {
+        std::uint64_t size = 0;
+        std::uint32_t last = 0;
+        for (std::uint32_t p : positions) {
+            size += gap_size(p - last);
+            last = p;
+        }
+        return size;
+    }
+
+    // Dropping the lists of spent pairs, and failing that the stale positions of live ones,
+    // usually makes room; the arena grows only when the live lists need it. Each way must
+    // leave a quarter free, or the next steps would compact again at once.
+    void make_room(std::uint64_t wanted) {
+        const auto roomy = [&] {
+            const std::uint64_t free = arena_.capacity() - arena_.size();
+            return free >= wanted && free >= arena_.capacity() / 4;
+        };
         if (arena_.capacity() - arena_.size() >= wanted) return;
         compact(false);
-        if (arena_.capacity() - arena_.size() >= wanted) return;
+        if (roomy()) return;
         compact(true);
+        if (roomy()) return;
+        arena_.reserve(arena_.size() + wanted + arena_.size() / 2);
     }
 
-    // Rewrites the arena in place, keeping the lists of live pairs (with check_positions,
-    // only the positions where the pair still stands); every list moves towards the front.
-    void compact(bool check_positions) {
-        std::uint32_t write = 0;
+    // Rewrites the arena in place, keeping the lists of live pairs; with drop_stale, the
+    // lists that are at least half stale keep only the positions where their pair still
+    // stands (checking a position costs a read at a random place of the sequence). Every
+    // list moves towards the front. A kept position's gap spans the gaps of the positions
+    // dropped before it and takes no more bytes than they did, so writing never overtakes
+    // reading.
+    void compact(bool drop_stale) {
+        std::uint64_t write = 0;
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
-            const std::uint32_t read = records_[i].offset;
-            const std::uint32_t read_end = end_of(i);
+            const std::uint64_t read = records_[i].offset;
+            const std::uint64_t read_end = end_of(i);
             Record& record = records_[i];
             record.offset = write;
             if (record.count == 0) continue;
-            if (!check_positions) {
-                std::copy(arena_.begin() + read, arena_.begin() + read_end, arena_.begin() + write);
+            if (!drop_stale || record.entries - record.count < record.count) {
+                std::copy(arena_.begin() + static_cast<std::ptrdiff_t>(read),
+                          arena_.begin() + static_cast<std::ptrdiff_t>(read_end),
+                          arena_.begin() + static_cast<std::ptrdiff_t>(write));
                 write += read_end - read;
                 continue;
             }
-            for (std::uint32_t r = read; r < read_end; ++r) {
-                if (r + kLookahead < read_end) seq_.prefetch(arena_[r + kLookahead]);
-                const std::uint32_t p = arena_[r];
-                if (seq_.holds(p, record.left, record.right)) arena_[write++] = p;
-            }
-            check(write - record.offset == record.count, "pair index lost an occurrence");
+            PositionWriter writer(arena_.data() + write);
+            std::uint32_t kept = 0;
+            walk(PositionReader(arena_.data() + read, arena_.data() + read_end),
+                 [&](std::uint32_t p) {
+                     if (!seq_.holds(p, record.left, record.right)) return;
+                     writer.put(p);
+                     ++kept;
+                 });
+            check(kept == record.count, "pair index lost an occurrence");
+            record.entries = kept;
+            write = static_cast<std::uint64_t>(writer.end() - arena_.data());
         }
         arena_.resize(write);
     }
 
     TokenSequence seq_;
-    std::vector<std::uint32_t> arena_;
+    std::vector<std::uint8_t> arena_;
+    std::vector<std::uint64_t> sizes_;  // per formed group, the bytes of its list
     std::vector<Record> records_;
     PairTable<RecordKey> table_;
     PairQueue queue_;
     FormedPairs formed_;
-    std::uint32_t threshold_ = kFirstThreshold;
+    std::uint32_t threshold_;
 };
 
 }  // namespace
@@ -294,7 +402,7 @@ std::optional<std::vector<LearnedMerge>> learn_merges(std::span<const std::uint8
         if (progress && !progress(0, max_merges)) return std::nullopt;
         return std::vector<LearnedMerge>{};
     }
-    MergeLearner learner(bytes, num_threads);
+    MergeLearner learner(bytes, max_merges, num_threads);
     return learner.run(max_merges, progress);
 }
 

@@ -1,0 +1,68 @@
+// Ascending positions stored as the gaps between them, seven bits a byte, low bits first;
+// a byte below 128 ends a gap. The lists of frequent pairs are dense, so most gaps take one
+// byte where a plain position takes four.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessaron::basic {
+
+inline std::size_t gap_size(std::uint32_t gap) {
+    return gap < (1u << 7)    ? 1
+           : gap < (1u << 14) ? 2
+           : gap < (1u << 21) ? 3
+           : gap < (1u << 28) ? 4
+                              : 5;
+}
+
+// Writes a list; the first gap is the first position itself.
+class PositionWriter {
+public:
+    explicit PositionWriter(std::uint8_t* out) : out_(out) {}
+
+    // Continues a list whose last position so far is `last`.
+    void resume_after(std::uint32_t last) { last_ = last; }
+
+    void put(std::uint32_t position) {
+        std::uint32_t gap = position - last_;
+        last_ = position;
+        while (gap >= 128) {
+            *out_++ = static_cast<std::uint8_t>(gap | 128);
+            gap >>= 7;
+        }
+        *out_++ = static_cast<std::uint8_t>(gap);
+    }
+    std::uint8_t* end() const { return out_; }
+
+private:
+    std::uint8_t* out_;
+    std::uint32_t last_ = 0;
+};
+
+class PositionReader {
+public:
+    PositionReader(const std::uint8_t* begin, const std::uint8_t* end) : at_(begin), end_(end) {}
+
+    bool done() const { return at_ == end_; }
+    std::uint32_t next() {
+        std::uint32_t gap = *at_++;
+        if (gap >= 128) {
+            gap &= 127;
+            for (unsigned shift = 7;; shift += 7) {
+                const std::uint32_t byte = *at_++;
+                gap |= (byte & 127) << shift;
+                if (byte < 128) break;
+            }
+        }
+        position_ += gap;
+        return position_;
+    }
+
+private:
+    const std::uint8_t* at_;
+    const std::uint8_t* end_;
+    std::uint32_t position_ = 0;
+};
+
+}  // namespace tessaron::basic
