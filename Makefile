@@ -2,6 +2,9 @@
 PYTHON ?= python3.10
 VENV := .venv
 BIN := $(VENV)/bin
+# CI sets TESSARON_WERROR=ON: warnings fail the build there, not on a developer's compiler.
+TESSARON_WERROR ?= OFF
+WERROR_SETTING = --config-settings=cmake.define.TESSARON_WERROR=$(TESSARON_WERROR)
 
 .PHONY: install test demo bench-peers clean test-sanitize format lint
 
@@ -9,31 +12,45 @@ $(BIN)/python:
 	$(PYTHON) -m venv $(VENV)
 	$(BIN)/python -m pip install -q --upgrade pip
 
-install: $(BIN)/python
-	$(BIN)/python -m pip install -q '.[test]'
+# What a wheel is built from; folders too, so that a removed file counts as a change.
+PACKAGE_INPUTS = $(shell find src -name __pycache__ -prune -o \( -type f -o -type d \) -print) \
+	CMakeLists.txt pyproject.toml
 
-test: install
+# Each install happens only when the package's inputs changed since the last one.
+$(VENV)/.installed: $(PACKAGE_INPUTS) | $(BIN)/python
+	$(BIN)/python -m pip install -q . $(WERROR_SETTING)
+	touch $@
+
+$(VENV)/.installed-test: $(PACKAGE_INPUTS) | $(BIN)/python
+	$(BIN)/python -m pip install -q '.[test]' $(WERROR_SETTING)
+	touch $@ $(VENV)/.installed
+
+install: $(VENV)/.installed-test
+
+test: $(VENV)/.installed-test
 	$(BIN)/python -m pytest -q tests
 
-demo: install
+# The demo needs the package alone, not the test tools.
+demo: $(VENV)/.installed
 	$(BIN)/tessaron demo --out out
 
 # The pinned formatters, installed without building the package.
-CXX_SOURCES = $(shell find src fuzz -name '*.cpp' -o -name '*.hpp')
+CXX_SOURCES = $(shell find src fuzz tests bench -name '*.cpp' -o -name '*.hpp')
 
 $(VENV)/.lint-tools: pyproject.toml | $(BIN)/python
 	$(BIN)/python -m pip install -q --group lint
 	touch $@
 
 format: $(VENV)/.lint-tools
-	$(BIN)/clang-format -i $(CXX_SOURCES)
+	@$(BIN)/clang-format -i $(CXX_SOURCES)
 	$(BIN)/ruff check --fix-only -q .
 	$(BIN)/ruff format -q .
 
 lint: $(VENV)/.lint-tools
-	$(BIN)/clang-format --dry-run -Werror $(CXX_SOURCES)
-	$(BIN)/ruff check .
-	$(BIN)/ruff format --check .
+	@echo "clang-format --dry-run -Werror over the C++ sources"
+	@$(BIN)/clang-format --dry-run -Werror $(CXX_SOURCES)
+	$(BIN)/ruff check -q .
+	$(BIN)/ruff format --check -q .
 
 # tessaron beside Hugging Face tokenizers, sentencepiece and tiktoken.
 bench-peers: install
@@ -54,44 +71,28 @@ $(SAN_BIN)/python:
 	$(SAN_BIN)/python -m pip install -q --upgrade pip
 
 test-sanitize: $(SAN_BIN)/python
-	$(SAN_BIN)/python -m pip install -q '.[test]' \
+	$(SAN_BIN)/python -m pip install -q '.[test]' $(WERROR_SETTING) \
 		--config-settings=cmake.define.TESSARON_SANITIZE=address,undefined \
 		--config-settings=build-dir=build/sanitize
 	TESSARON_SANITIZE=address,undefined LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(SAN_BIN)/python -m pytest -q -p no:cacheprovider tests
 
-# Coverage-guided fuzzing with libFuzzer (clang 16, installed from Debian when missing):
+# Coverage-guided fuzzing with libFuzzer, built by CMake with clang (.ci/run installs it):
 # the model file reader, and the argument conversions through an embedded interpreter.
 # `make fuzz` builds both targets and runs each for FUZZ_SECONDS; the seed corpora are in
 # fuzz/corpus, new inputs go to build/fuzz/corpus, crashes to build/fuzz/crash-*.
-FUZZ_CXX := clang++-16
+FUZZ_CXX ?= clang++-16
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 600
-FUZZ_FLAGS := -std=c++20 -O1 -g -Isrc -fno-omit-frame-pointer \
-	-fsanitize=address,undefined -fno-sanitize-recover=all
-FUZZ_CORE := $(shell find src/support src/tokenizer src/parallel src/persist -name '*.cpp' 2>/dev/null)
-FUZZ_MODULE := $(wildcard src/binding/*.cpp src/module/*.cpp)
-PY_HOME = $(shell $(PYTHON) -c 'import sys; print(sys.base_prefix)')
-PY_INCLUDE = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
-PY_LIBDIR = $(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_config_var("LIBDIR"))')
 
 .PHONY: fuzz fuzz-build
 
-$(FUZZ_DIR)/.compiler:
-	command -v $(FUZZ_CXX) >/dev/null || \
-		{ apt-get update -qq && apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null; }
-	mkdir -p $(FUZZ_DIR) && touch $@
-
-$(FUZZ_DIR)/model_reader: fuzz/model_reader.cpp $(FUZZ_CORE) | $(FUZZ_DIR)/.compiler
-	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer $^ -pthread -o $@
-
-$(FUZZ_DIR)/arguments: fuzz/arguments.cpp $(FUZZ_CORE) $(FUZZ_MODULE) | $(FUZZ_DIR)/.compiler
-	$(FUZZ_CXX) $(FUZZ_FLAGS) -fsanitize=fuzzer -I$(PY_INCLUDE) \
-		-DTESSARON_PYTHON_HOME='"$(PY_HOME)"' -DTESSARON_FUZZ_DIR='"$(CURDIR)/fuzz"' \
-		$^ -pthread -L$(PY_LIBDIR) -Wl,-rpath,$(PY_LIBDIR) -lpython3.10 -ldl -lm -lutil -o $@
-
-fuzz-build: $(FUZZ_DIR)/model_reader $(FUZZ_DIR)/arguments
+fuzz-build:
+	cmake -S . -B $(FUZZ_DIR) -DTESSARON_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DTESSARON_WERROR=$(TESSARON_WERROR) \
+		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')"
+	cmake --build $(FUZZ_DIR) --target fuzz_model_reader fuzz_arguments
 
 fuzz: fuzz-build
 	mkdir -p $(FUZZ_DIR)/corpus/model $(FUZZ_DIR)/corpus/arguments
