@@ -225,12 +225,15 @@ def test_search_that_gives_up_falls_back_to_merging(model_dir):
     assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
 
 
-def test_model_with_very_long_tokens_matches_reference(model_dir):
-    # Thirteen doublings make a token of 8192 bytes; such models are merged pair by pair.
-    pairs = [(97, 97)] + [(256 + k, 256 + k) for k in range(12)]
+@pytest.mark.parametrize("doublings", [13, 17])
+def test_models_with_very_long_tokens_match_reference(model_dir, doublings):
+    # Doublings make tokens of 8192 and of 131072 bytes: the first are searched for like any
+    # other, a model with the second is merged pair by pair.
+    pairs = [(97, 97)] + [(256 + k, 256 + k) for k in range(doublings - 1)]
     tokenizer = loaded(model_dir / "long.model", pairs)
     merges = merges_from_lines(pairs)
-    for text in ["a" * 20000, "a" * 8191 + "b" + "a" * 8193]:
+    size = 2**doublings
+    for text in ["a" * (size + size // 2 + 3), "a" * (size - 1) + "b" + "a" * (size + 1)]:
         assert tokenizer.encode(text) == reference_encode(merges, text.encode())
 
 

@@ -12,9 +12,12 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     const std::size_t base = out.size();
     dead_.assign(std::size_t{n} / 64 + 1, 0);
     auto dead = [&](std::uint32_t at) { return (dead_[at >> 6] >> (at & 63)) & 1; };
-    const std::size_t budget = 64 * std::size_t{n} + 4096;
+    // The budget grows with the furthest position reached, so a text the search cannot do
+    // is handed back early, before most of the work is wasted.
+    std::size_t budget = 4096;
     std::size_t steps = 0;
     std::uint32_t at = 0;
+    std::uint32_t reach = 0;
     std::uint32_t token = trie_.longest_at(bytes, n, steps);
     for (;;) {
         if (steps > budget) {
@@ -28,6 +31,10 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                 out.push_back(token);
                 at = end;
                 if (at == n) return true;
+                if (at > reach) {
+                    budget += 64 * std::size_t{at - reach};
+                    reach = at;
+                }
                 token = trie_.longest_at(bytes + at, n - at, steps);
             } else {
                 token = trie_.shorter(token);

@@ -26,7 +26,7 @@ public:
 
     // Appends the tokens of bytes[0..n) to `out`, n >= 2. Ordinary text takes a few steps a
     // byte, but a crafted model can make the search walk long tokens at every position: past
-    // a budget it stops, leaves `out` as it was and returns false.
+    // a budget of steps per byte reached it stops, leaves `out` as it was and returns false.
     bool encode(const unsigned char* bytes, std::uint32_t n, std::vector<std::uint32_t>& out);
 
 private:

@@ -60,6 +60,11 @@ public:
     std::span<const TokenId> token_ids() const { return token_id_; }
 
 private:
+    void mark_inside_pairs_ordered(const std::vector<std::uint32_t>& left,
+                                   const std::vector<std::uint32_t>& right);
+    void mark_inside_pairs(const std::vector<std::uint32_t>& left,
+                           const std::vector<std::uint32_t>& right);
+
     bool ordered_ = true;
     std::vector<std::uint64_t> inside_pairs_ = std::vector<std::uint64_t>(1024);  // 256 x 256 bits
     RuleRanks ranks_;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <functional>
-#include <queue>
 #include <string>
 #include <string_view>
 
@@ -27,7 +25,7 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
     clear();
 
     // Doubling rules make tokens exponentially long; such models go without a trie.
-    constexpr std::uint64_t kLongest = 4096;
+    constexpr std::uint64_t kLongest = 65536;
     constexpr std::uint64_t kTotal = std::uint64_t{64} << 20;
     const std::size_t tokens = 256 + left.size();
     std::vector<std::uint64_t> offset(tokens + 1);
@@ -61,99 +59,94 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
     // A made token is self-encoding when both parts are and nothing crosses between them
     // before its own rule applies; parts come first in rank order.
     std::vector<std::uint8_t> self(tokens, 1);
-    std::size_t edges = 0;
+    std::size_t added = 0;  // at most the new nodes of the trie below
     for (std::size_t r = 0; r < left.size(); ++r) {
         std::size_t ignored = 0;
         const auto rank = static_cast<std::uint32_t>(r);
         self[256 + r] = self[left[r]] && self[right[r]] &&
                         !seams.crossed(ranks, left[r], right[r], rank, rank, ignored);
-        if (self[256 + r]) edges += length_[256 + r] - 1;
+        if (self[256 + r]) added += length_[right[r]];
     }
-    // A linked trie first, then laid out as a double array.
-    struct Draft {
-        std::vector<std::pair<unsigned char, std::uint32_t>> children;
-        std::uint32_t token = kNone;
-    };
-    std::vector<Draft> draft(257);
-    draft.reserve(257 + edges);
-    for (unsigned b = 0; b < 256; ++b) {
-        draft[0].children.emplace_back(static_cast<unsigned char>(b), b + 1);
-        draft[b + 1].token = b;
-    }
-    for (std::size_t t = 256; t < tokens; ++t) {
-        if (!self[t]) continue;
-        const std::string_view text = spelled(t);
-        std::uint32_t node = static_cast<unsigned char>(text[0]) + 1u;
-        for (std::size_t i = 1; i < text.size(); ++i) {
-            const auto byte = static_cast<unsigned char>(text[i]);
-            std::uint32_t next = kNone;
-            for (const auto& [label, to] : draft[node].children) {
-                if (label == byte) next = to;
-            }
-            if (next == kNone) {
-                next = static_cast<std::uint32_t>(draft.size());
-                draft[node].children.emplace_back(byte, next);
-                draft.emplace_back();
-            }
-            node = next;
-        }
-        check(draft[node].token == kNone, "two self-encoding tokens share their bytes");
-        draft[node].token = static_cast<std::uint32_t>(t);
-        longest_ = std::max<std::size_t>(longest_, text.size());
-    }
-    // The search beats merging only while the trie stays near the second-level cache (a 32k
-    // model of English has 117k nodes, 8 bytes each in a walk). Larger models are merged.
-    constexpr std::size_t kMostNodes = std::size_t{1} << 17;
-    if (draft.size() > kMostNodes) {
+    // A linked trie first. A self-encoding token's left part is one too, so its path
+    // continues from the left part's node by the right part's bytes alone.
+    // Past some millions of nodes the trie costs more memory than the search saves.
+    constexpr std::size_t kMostNodes = std::size_t{1} << 23;
+    const std::size_t most = 257 + added;
+    if (most > kMostNodes) {
         clear();
         return;
     }
-    // Parents are laid out hottest first, by the lowest rank below them (early rules join the
-    // commonest pairs), each with its children in the first free cells that fit, so that the
-    // paths most searches take share few cache lines.
-    std::vector<std::uint32_t> hottest(draft.size(), kNone);
-    for (std::size_t d = draft.size(); d-- > 0;) {
-        if (draft[d].token != kNone) hottest[d] = std::min(hottest[d], draft[d].token);
-        for (const auto& [label, to] : draft[d].children) {
-            hottest[d] = std::min(hottest[d], hottest[to]);
-        }
+    std::vector<std::uint32_t> first_child(most, kNone);
+    std::vector<std::uint32_t> next_sibling(most, kNone);
+    std::vector<std::uint32_t> parent(most, 0);
+    std::vector<std::uint32_t> token_at(most, kNone);
+    std::vector<unsigned char> label(most, 0);
+    std::vector<std::uint32_t> node_of(tokens, kNone);
+    std::uint32_t nodes = 257;
+    for (unsigned b = 256; b-- > 0;) {
+        label[b + 1] = static_cast<unsigned char>(b);
+        token_at[b + 1] = b;
+        node_of[b] = b + 1;
+        next_sibling[b + 1] = first_child[0];
+        first_child[0] = b + 1;
     }
+    for (std::size_t t = 256; t < tokens; ++t) {
+        if (!self[t]) continue;
+        const std::size_t r = t - 256;
+        const std::string_view tail = spelled(right[r]);
+        std::uint32_t node = node_of[left[r]];
+        for (const char c : tail) {
+            const auto byte = static_cast<unsigned char>(c);
+            std::uint32_t next = first_child[node];
+            while (next != kNone && label[next] != byte) next = next_sibling[next];
+            if (next == kNone) {
+                next = nodes++;
+                label[next] = byte;
+                parent[next] = node;
+                next_sibling[next] = first_child[node];
+                first_child[node] = next;
+            }
+            node = next;
+        }
+        check(token_at[node] == kNone, "two self-encoding tokens share their bytes");
+        token_at[node] = static_cast<std::uint32_t>(t);
+        node_of[t] = node;
+        longest_ = std::max<std::size_t>(longest_, length_[t]);
+    }
+
+    // Then a double array: a node's children take the first free cells that fit, and nodes
+    // are placed in the order that tokens in rank order first need them. Early rules join the
+    // commonest pairs, so the paths most searches take share few cache lines.
     constexpr Cell kFree{kNone, 0};
-    cells_.assign(draft.size() + draft.size() / 4 + 512, kFree);
-    best_.assign(cells_.size(), kNone);
+    cells_.assign(nodes + nodes / 4 + 512, kFree);
     std::vector<std::uint8_t> used(cells_.size(), 0);
-    std::vector<std::uint32_t> draft_of(cells_.size(), kNone);  // per cell
-    used[0] = 1;
-    draft_of[0] = 0;
+    std::vector<std::uint32_t> cell_of(nodes, kNone);
+    std::vector<std::uint8_t> placed(nodes, 0);  // the node's children have their cells
     std::size_t first_free = 1;
     std::size_t high_water = 0;  // the last used cell
-    using Waiting = std::pair<std::uint64_t, std::uint32_t>;  // (heat, cell)
-    std::priority_queue<Waiting, std::vector<Waiting>, std::greater<>> waiting;
-    waiting.push({0, 0});
-    std::uint64_t placed = 0;  // breaks ties in heat by the order of placing
-    while (!waiting.empty()) {
-        const std::uint32_t cell = waiting.top().second;
-        waiting.pop();
-        Draft& node = draft[draft_of[cell]];
-        if (node.children.empty()) continue;
-        std::sort(node.children.begin(), node.children.end());
-        const unsigned lowest = node.children.front().first;
+    std::vector<unsigned char> labels;
+    auto place_children = [&](std::uint32_t node) {
+        placed[node] = 1;
+        labels.clear();
+        for (std::uint32_t c = first_child[node]; c != kNone; c = next_sibling[c]) {
+            labels.push_back(label[c]);
+        }
+        if (labels.empty()) return;
+        const unsigned lowest = *std::min_element(labels.begin(), labels.end());
         while (used[first_free]) ++first_free;
         // First fit, but wide nodes and long searches go past the last used cell, which keeps
         // the build linear; a trie that spreads too thin is dropped below.
         std::size_t base = first_free > lowest ? first_free - lowest : 1;
-        const bool wide = node.children.size() > 16;
+        const bool wide = labels.size() > 16;
         for (unsigned tries = 0;; ++tries) {
             if (wide || tries == 64) base = std::max<std::size_t>(high_water + 1, lowest) - lowest;
             if (base + 256 >= cells_.size()) {
                 cells_.resize(cells_.size() * 2, kFree);
-                best_.resize(cells_.size(), kNone);
                 used.resize(cells_.size(), 0);
-                draft_of.resize(cells_.size(), kNone);
             }
             bool fits = true;
-            for (const auto& [label, to] : node.children) {
-                if (used[base + label]) {
+            for (const unsigned char byte : labels) {
+                if (used[base + byte]) {
                     fits = false;
                     break;
                 }
@@ -161,41 +154,45 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
             if (fits) break;
             ++base;
         }
-        cells_[cell].base = static_cast<std::uint32_t>(base);
-        for (const auto& [label, to] : node.children) {
-            const std::size_t c = base + label;
-            used[c] = 1;
-            high_water = std::max(high_water, c);
-            draft_of[c] = to;
-            cells_[c].parent = cell;
-            // A node without a token of its own inherits its parent's best.
-            best_[c] = draft[to].token != kNone ? draft[to].token : best_[cell];
-            waiting.push(
-                {(std::uint64_t{hottest[to]} << 32) | placed++, static_cast<std::uint32_t>(c)});
+        cells_[cell_of[node]].base = static_cast<std::uint32_t>(base);
+        for (std::uint32_t c = first_child[node]; c != kNone; c = next_sibling[c]) {
+            const std::size_t at = base + label[c];
+            used[at] = 1;
+            high_water = std::max(high_water, at);
+            cells_[at].parent = cell_of[node];
+            cell_of[c] = static_cast<std::uint32_t>(at);
         }
+    };
+    cell_of[0] = 0;
+    used[0] = 1;
+    place_children(0);
+    std::vector<std::uint32_t> path;
+    for (std::size_t t = 256; t < tokens; ++t) {
+        if (!self[t]) continue;
+        // The nodes above t not yet opened, top down; those above an opened one are opened.
+        path.clear();
+        for (std::uint32_t n = parent[node_of[t]]; !placed[n]; n = parent[n]) path.push_back(n);
+        for (auto it = path.rbegin(); it != path.rend(); ++it) place_children(*it);
     }
     check(cells_[0].base == 1, "the bytes are the first cells after the root");
     // Room for any base + byte past the last used cell.
     std::size_t top_base = 0;
     for (const Cell& cell : cells_) top_base = std::max<std::size_t>(top_base, cell.base);
     cells_.resize(std::max(high_water + 1, top_base + 256), kFree);
-    best_.resize(cells_.size(), kNone);
-    if (cells_.size() > 4 * draft.size() + 65536) {
+    if (cells_.size() > 4 * std::size_t{nodes} + 65536) {
         clear();
         return;
     }
     cells_.shrink_to_fit();
-    best_.shrink_to_fit();
 
+    // Parents were made before their children.
+    best_.assign(cells_.size(), kNone);
+    for (std::uint32_t n = 1; n < nodes; ++n) {
+        best_[cell_of[n]] = token_at[n] != kNone ? token_at[n] : best_[cell_of[parent[n]]];
+    }
     shorter_.assign(tokens, kNone);
     for (std::size_t t = 256; t < tokens; ++t) {
-        if (!self[t]) continue;
-        const std::string_view text = spelled(t);
-        std::uint32_t node = 0;
-        for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-            node = child(node, static_cast<unsigned char>(text[i]));
-        }
-        shorter_[t] = best_[node];
+        if (self[t]) shorter_[t] = best_[cells_[cell_of[node_of[t]]].parent];
     }
 }
 
