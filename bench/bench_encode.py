@@ -1,35 +1,64 @@
-"""Encoding throughput, end to end from Python (str in, list out), beside the round-by-round
-reference run on a prefix of the same text.
+"""Encoding and loading speed, end to end from Python (str in, list out), for this build and,
+side by side in the same run, a baseline build installed in another interpreter.
 
-    python bench/bench_encode.py [--repeat 5] [--prefix 3000]
+    python bench/bench_encode.py [--repeat 5] [--baseline /path/to/old/venv/bin/python]
+
+Each row is measured by two worker processes, this build's and the baseline's, taking turns
+run by run, so that a neighbour on a shared machine slows both alike; the figures are medians
+of wall time and of process CPU time (the steadier one while the machine is busy). Every row
+also checks that both builds give the same ids, and that this one matches the round-by-round
+reference on a prefix of the text.
 
 Texts, all built deterministically from files of the machine:
 - English: the King James Bible as the `bible` program of Debian's bible-kjv package prints it
   (verse references removed); without it, the prose of Python's own pydoc topics, repeated.
 - Multilingual: the translated messages (Cyrillic, Han, Latin scripts) of the GNU tools every
   Debian system has, read from their gettext catalogs.
+- Mixed: bench/data/mixed.txt of `bench/make_corpora.py` (made here when missing), 50 MB.
 - Pathological: one byte repeated 10 MB, and two bytes alternating for 10 MB.
 
-Models are trained by tessaron itself to 1k, 8k and 32k tokens and kept in bench/data/ so that
-later runs only load them. The machine is shared: figures are medians and still noisy.
+Models are trained by tessaron itself and kept in bench/data/ so that later runs only load
+them: English to 1k, 8k and 32k tokens, multilingual to 8k, the mixed text to 32k and 100k, a
+model of long runs, and a million random rules whose parts are earlier tokens.
 """
 
 import argparse
 import gettext
+import hashlib
+import json
 import os
+import random
 import resource
 import shutil
 import statistics
 import subprocess
 import sys
 import time
-
-import tessaron
+from array import array
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "data")
-sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-from reference.encode import encode as reference_encode  # noqa: E402
+
+# (label, model, text): rows of encoding.
+ENCODE_ROWS = [
+    ("English prose, 1k model", "en-1000", "english"),
+    ("English prose, 8k model", "en-8000", "english"),
+    ("English prose, 32k model", "en-32000", "english"),
+    ("multilingual, 8k model", "ml-8000", "multilingual"),
+    ("multilingual, English 8k model", "en-8000", "multilingual"),
+    ("49 MB mixed text, 32k model", "mixed-32000", "mixed"),
+    ("English prose, 100k mixed model", "mixed-100000", "english"),
+    ("multilingual, 100k mixed model", "mixed-100000", "multilingual"),
+    ("one byte x 10 MB, 8k model", "en-8000", "one byte"),
+    ("two bytes alternating 10 MB, 8k", "en-8000", "two bytes"),
+    ("one byte x 10 MB, runs model", "runs-300", "one byte"),
+    ("two bytes alternating, runs model", "runs-300", "two bytes"),
+]
+# (label, model): rows of loading.
+LOAD_ROWS = [
+    ("load of a 32k model", "en-32000"),
+    ("load of a million rules", "million"),
+]
 
 
 def english_text():
@@ -38,11 +67,11 @@ def english_text():
             ["bible", "-f", "Gen1:1-Rev22:21"], capture_output=True, check=True, text=True
         ).stdout
         lines = [line.split(" ", 1)[1] if " " in line else line for line in out.splitlines()]
-        return "kjv", "\n".join(lines) + "\n"
+        return "\n".join(lines) + "\n"
     import pydoc_data.topics as topics
 
     prose = "\n".join(topics.topics[key] for key in sorted(topics.topics))
-    return "pydoc", (prose * (4_000_000 // len(prose) + 1))[:4_000_000]
+    return (prose * (4_000_000 // len(prose) + 1))[:4_000_000]
 
 
 def multilingual_text():
@@ -57,110 +86,227 @@ def multilingual_text():
             for key in sorted(k for k in catalog if isinstance(k, str) and k):
                 if isinstance(catalog[key], str):
                     parts.append(catalog[key])
-    return "gettext", "\n".join(parts)
+    return "\n".join(parts)
 
 
-def model(name, text, vocab_size):
-    os.makedirs(DATA, exist_ok=True)
-    path = os.path.join(DATA, f"{name}-{vocab_size}.model")
-    tokenizer = tessaron.BasicTokenizer()
-    if os.path.exists(path):
-        tokenizer.load(path)
-        return tokenizer, 0.0
-    start = time.perf_counter()
-    tokenizer.train(text, vocab_size)
-    seconds = time.perf_counter() - start
-    tokenizer.save_model(path)
-    return tokenizer, seconds
-
-
-def merges_of(path):
+def mixed_text():
+    path = os.path.join(DATA, "mixed.txt")
+    if not os.path.exists(path):
+        subprocess.run([sys.executable, os.path.join(HERE, "make_corpora.py")], check=True)
     with open(path, encoding="utf-8") as f:
-        lines = f.read().split("\n")
-    count = int(lines[2])
-    merges = {}
-    for k, line in enumerate(line for line in lines[3 + count :] if line):
-        left, right = line.split()
-        merges[(int(left), int(right))] = 256 + k
-    return merges
+        return f.read()
 
 
-def median_seconds(run, repeat):
-    """Median wall and process-CPU seconds: on a shared machine the CPU figure is the steadier."""
-    wall, cpu = [], []
+TEXTS = {
+    "english": english_text,
+    "multilingual": multilingual_text,
+    "mixed": mixed_text,
+    "one byte": lambda: "a" * 10_000_000,
+    "two bytes": lambda: "ab" * 5_000_000,
+}
+# name -> (text, vocabulary size)
+TRAINED = {
+    "en-1000": ("english", 1000),
+    "en-8000": ("english", 8000),
+    "en-32000": ("english", 32000),
+    "ml-8000": ("multilingual", 8000),
+    "mixed-32000": ("mixed", 32000),
+    "mixed-100000": ("mixed", 100000),
+}
+
+
+def million_rules(path):
+    # Parts are single bytes more often than not, as in trained models, so tokens stay short.
+    rnd = random.Random(7)
+
+    def part(k):
+        return rnd.randrange(256) if k == 0 or rnd.random() < 0.6 else 256 + rnd.randrange(k)
+
+    lines = [f"{part(k)} {part(k)}" for k in range(1_000_000)]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("tessaron v1\n\n0\n" + "\n".join(lines) + "\n")
+
+
+def model_path(name, text_of):
+    """The model file, made by this build when missing (never by the baseline)."""
+    import tessaron
+
+    os.makedirs(DATA, exist_ok=True)
+    path = os.path.join(DATA, f"{name}.model")
+    if os.path.exists(path):
+        return path
+    if name == "million":
+        million_rules(path)
+    elif name == "runs-300":
+        tokenizer = tessaron.BasicTokenizer()
+        tokenizer.train("a" * 4096 + "ab" * 4096, 300)
+        tokenizer.save_model(path)
+    else:
+        text_name, size = TRAINED[name]
+        tokenizer = tessaron.BasicTokenizer()
+        start = time.perf_counter()
+        tokenizer.train(text_of(text_name), size)
+        print(f"trained {name} in {time.perf_counter() - start:.1f} s", file=sys.stderr)
+        tokenizer.save_model(path)
+    return path
+
+
+def worker():
+    """Answers one JSON request a line on stdin: a single timed run, or the digest of ids."""
+    import tessaron
+
+    texts, models = {}, {}
+
+    def text(name):
+        if name not in texts:
+            texts[name] = TEXTS[name]()
+        return texts[name]
+
+    def model(name):
+        if name not in models:
+            models[name] = tessaron.BasicTokenizer()
+            models[name].load(os.path.join(DATA, f"{name}.model"))
+        return models[name]
+
+    for line in sys.stdin:
+        request = json.loads(line)
+        op = request["op"]
+        if op == "digest":
+            ids = model(request["model"]).encode(text(request["text"]))
+            reply = {"digest": hashlib.sha1(array("Q", ids).tobytes()).hexdigest(), "n": len(ids)}
+        elif op == "encode":
+            tokenizer, data = model(request["model"]), text(request["text"])
+            start, start_cpu = time.perf_counter(), time.process_time()
+            tokenizer.encode(data)
+            reply = {"wall": time.perf_counter() - start, "cpu": time.process_time() - start_cpu}
+        elif op == "load":
+            path = os.path.join(DATA, f"{request['model']}.model")
+            tokenizer = tessaron.BasicTokenizer()
+            start, start_cpu = time.perf_counter(), time.process_time()
+            tokenizer.load(path)
+            reply = {"wall": time.perf_counter() - start, "cpu": time.process_time() - start_cpu}
+            del tokenizer
+        elif op == "drop":
+            texts.pop(request.get("text"), None)
+            models.pop(request.get("model"), None)
+            reply = {}
+        else:
+            reply = {"peak_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}
+        print(json.dumps(reply), flush=True)
+
+
+class Worker:
+    def __init__(self, python):
+        self.process = subprocess.Popen(
+            [python, os.path.abspath(__file__), "--worker"],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            text=True,
+            cwd="/",  # so that the baseline imports its own installed tessaron
+        )
+
+    def ask(self, **request):
+        self.process.stdin.write(json.dumps(request) + "\n")
+        self.process.stdin.flush()
+        line = self.process.stdout.readline()
+        if not line:
+            raise SystemExit(f"worker {self.process.args[0]} stopped")
+        return json.loads(line)
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+
+def timed(workers, repeat, **request):
+    """Per worker: medians of wall and CPU seconds, the workers taking turns."""
+    runs = [[] for _ in workers]
     for _ in range(repeat):
-        start, start_cpu = time.perf_counter(), time.process_time()
-        run()
-        wall.append(time.perf_counter() - start)
-        cpu.append(time.process_time() - start_cpu)
-    return statistics.median(wall), statistics.median(cpu)
+        for k, w in enumerate(workers):
+            runs[k].append(w.ask(**request))
+    return [
+        (statistics.median(r["wall"] for r in rs), statistics.median(r["cpu"] for r in rs))
+        for rs in runs
+    ]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--prefix", type=int, default=3000, help="bytes for the reference")
+    parser.add_argument("--baseline", help="a Python with the baseline build of tessaron")
+    parser.add_argument("--only", help="run only the rows whose label holds this text")
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.worker:
+        worker()
+        return
 
-    en_source, english = english_text()
-    ml_source, multilingual = multilingual_text()
-    texts = {
-        f"english ({en_source})": english,
-        f"multilingual ({ml_source})": multilingual,
-        "one byte x 10 MB": "a" * 10_000_000,
-        "two bytes alternating 10 MB": "ab" * 5_000_000,
-    }
-    models = {}
-    for name, text, size in [
-        ("en", english, 1000),
-        ("en", english, 8000),
-        ("en", english, 32000),
-        ("ml", multilingual, 8000),
-        ("runs", "a" * 4096 + "ab" * 4096, 300),
-    ]:
-        tokenizer, seconds = model(name, text, size)
-        models[f"{name}-{size}"] = tokenizer
-        if seconds:
-            print(f"trained {name}-{size} in {seconds:.1f} s")
-    cases = [
-        ("en-1000", f"english ({en_source})"),
-        ("en-8000", f"english ({en_source})"),
-        ("en-32000", f"english ({en_source})"),
-        ("ml-8000", f"multilingual ({ml_source})"),
-        ("en-8000", f"multilingual ({ml_source})"),
-        ("en-8000", "one byte x 10 MB"),
-        ("en-8000", "two bytes alternating 10 MB"),
-        ("runs-300", "one byte x 10 MB"),
-        ("runs-300", "two bytes alternating 10 MB"),
-    ]
+    import tessaron
+
+    sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+    from reference.encode import encode as reference_encode
+    from reference.encode import merges_from_lines
+
+    cache = {}
+
+    def text_of(name):
+        if name not in cache:
+            cache[name] = TEXTS[name]()
+        return cache[name]
+
+    encode_rows = [r for r in ENCODE_ROWS if not args.only or args.only in r[0]]
+    load_rows = [r for r in LOAD_ROWS if not args.only or args.only in r[0]]
+    for name in {r[1] for r in encode_rows} | {r[1] for r in load_rows}:
+        model_path(name, text_of)
+
+    workers = [Worker(sys.executable)]
+    if args.baseline:
+        workers.append(Worker(args.baseline))
+    names = ["new", "old"][: len(workers)]
     print(
-        f"median of {args.repeat} runs; reference on the first {args.prefix} bytes; "
-        "shared machine, expect noise"
+        f"median of {args.repeat} runs, builds taking turns; MB/s from wall time, (cpu) from "
+        "process CPU time; shared machine, expect noise"
     )
-    print(
-        f"{'model':<9} {'text':<30} {'MB':>6} {'tokens':>9} {'encode MB/s':>12} "
-        f"{'(cpu)':>7} {'reference MB/s':>15}  same"
-    )
-    for model_name, text_name in cases:
-        tokenizer = models[model_name]
-        text = texts[text_name]
-        size = len(text.encode())
-        ids = tokenizer.encode(text)
-        seconds, cpu_seconds = median_seconds(lambda: tokenizer.encode(text), args.repeat)
-        prefix = text.encode()[: args.prefix].decode("utf-8", errors="ignore")
-        merges = merges_of(os.path.join(DATA, f"{model_name}.model"))
-        start = time.perf_counter()
-        expected = reference_encode(merges, prefix.encode())
-        ref_seconds = time.perf_counter() - start
-        same = tokenizer.encode(prefix) == expected
-        print(
-            f"{model_name:<9} {text_name:<30} {size / 1e6:6.2f} {len(ids):9d} "
-            f"{size / seconds / 1e6:12.1f} {size / cpu_seconds / 1e6:7.1f} "
-            f"{len(prefix.encode()) / ref_seconds / 1e6:15.4f}  "
-            f"{'yes' if same else 'NO'}"
+    columns = "".join(f"{n + ' MB/s':>10} {'(cpu)':>7}" for n in names)
+    print(f"{'encode':<36} {'MB':>6} {'ids':>9}{columns}  same")
+    for label, model, text_name in encode_rows:
+        data = text_of(text_name).encode()
+        digests = [w.ask(op="digest", model=model, text=text_name) for w in workers]
+        times = timed(workers, args.repeat, op="encode", model=model, text=text_name)
+        prefix = data[: args.prefix].decode("utf-8", errors="ignore")
+        with open(os.path.join(DATA, f"{model}.model"), encoding="utf-8") as f:
+            lines = f.read().split("\n")
+        specials = int(lines[2])
+        rules = merges_from_lines(tuple(map(int, x.split())) for x in lines[3 + specials :] if x)
+        tokenizer = tessaron.BasicTokenizer()
+        tokenizer.load(os.path.join(DATA, f"{model}.model"))
+        same = tokenizer.encode(prefix) == reference_encode(rules, prefix.encode())
+        same &= all(d == digests[0] for d in digests)
+        figures = "".join(
+            f"{len(data) / wall / 1e6:10.1f} {len(data) / cpu / 1e6:7.1f}" for wall, cpu in times
         )
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    print(f"peak resident memory of the run: {peak:.0f} MiB")
+        print(
+            f"{label:<36} {len(data) / 1e6:6.2f} {digests[0]['n']:9d}{figures}  "
+            f"{'yes' if same else 'NO'}",
+            flush=True,
+        )
+        if text_name == "mixed":
+            for w in workers:
+                w.ask(op="drop", text="mixed")
+    columns = "".join(f"{n + ' ms':>10} {'(cpu)':>7}" for n in names)
+    print(f"{'load':<36} {'MB':>6} {'rules':>9}{columns}")
+    for label, model in load_rows:
+        path = os.path.join(DATA, f"{model}.model")
+        times = timed(workers, args.repeat, op="load", model=model)
+        with open(path, encoding="utf-8") as f:
+            rules = sum(1 for _ in f) - 3
+        figures = "".join(f"{wall * 1e3:10.0f} {cpu * 1e3:7.0f}" for wall, cpu in times)
+        print(f"{label:<36} {os.path.getsize(path) / 1e6:6.2f} {rules:9d}{figures}", flush=True)
+    peaks = [w.ask(op="peak")["peak_mib"] for w in workers]
+    print("peak resident memory of the workers: " + ", ".join(f"{p:.0f} MiB" for p in peaks))
+    for w in workers:
+        w.close()
 
 
 if __name__ == "__main__":

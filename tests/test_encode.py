@@ -102,6 +102,23 @@ def test_lone_surrogate_raises_unicode_encode_error():
         tessaron.BasicTokenizer().encode("a\ud800b")
 
 
+def test_ids_follow_the_model_through_every_change(model_dir):
+    tokenizer = tessaron.BasicTokenizer()
+    tokenizer.train("ab" * 50, 257)
+    assert tokenizer.encode("abab") == [256, 256]
+    # A pair repeated takes the id of its last line, far past the ids of small models.
+    write_model(model_dir / "repeated.model", [(97, 97)] * 70_000)
+    tokenizer.load(str(model_dir / "repeated.model"))
+    assert tokenizer.encode("aab") == [256 + 69_999, 98]
+    with pytest.raises(OSError):
+        tokenizer.load(str(model_dir / "missing.model"))
+    assert tokenizer.encode("aab") == [256 + 69_999, 98]
+    tokenizer.train("xyxy", 257)
+    assert tokenizer.encode("xy") == [256]
+    tokenizer.build_vocab()
+    assert tokenizer.encode("xyxy") == [256, 256]
+
+
 def test_keyword_argument():
     assert tessaron.BasicTokenizer().encode(text="ok") == [111, 107]
 

@@ -4,12 +4,8 @@
 #include <string_view>
 
 #include "binding/ref.hpp"
-#include "tokenizer/basic/encode.hpp"
 
 namespace tessaron::py {
-
-// A list made at its final length.
-Ref ids_to_list(const basic::Encoding& ids);
 
 // Text known to be valid UTF-8.
 Ref utf8_to_str(std::string_view text);

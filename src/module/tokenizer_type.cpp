@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "binding/borrow.hpp"
 #include "binding/convert.hpp"
 #include "binding/guarded.hpp"
+#include "binding/id_ints.hpp"
 #include "binding/raise.hpp"
 #include "binding/results.hpp"
 #include "binding/signature.hpp"
@@ -39,6 +41,7 @@ using py::MethodSignature;
 struct TokenizerObject {
     PyObject_HEAD
     basic::Model* model;
+    py::IdInts* ints;           // of the model's tokens; clear while the model changes
     std::uint64_t num_threads;  // how training counts; not part of the model or its file
     std::atomic<std::uint64_t> borrow_flag;
 };
@@ -56,11 +59,14 @@ PyObject* file_method(PyObject* self, const MethodSignature& sig, PyObject* cons
         BoundArgs bound = py::bind_fastcall(sig, args, nargs, kwnames);
         IoStatus status;
         {
-            Borrow access(object_of(self).borrow_flag, kAccess);
+            TokenizerObject& object = object_of(self);
+            Borrow access(object.borrow_flag, kAccess);
             if constexpr (kAccess == Access::Shared) {
-                status = body(std::as_const(*object_of(self).model), bound);
+                status = body(std::as_const(*object.model), bound);
             } else {
-                status = body(*object_of(self).model, bound);
+                object.ints->clear();
+                status = body(*object.model, bound);
+                if (!status) object.ints->rebuild(*object.model);
             }
         }
         py::raise_if_failed(status);
@@ -73,8 +79,11 @@ constexpr MethodSignature kBuildVocab{kClass, "build_vocab", {}};
 PyObject* build_vocab(PyObject* self, PyObject*) {
     return guarded([&] {
         {
-            Borrow access(object_of(self).borrow_flag, Access::Exclusive);
-            object_of(self).model->build_vocab();
+            TokenizerObject& object = object_of(self);
+            Borrow access(object.borrow_flag, Access::Exclusive);
+            object.ints->clear();
+            object.model->build_vocab();
+            object.ints->rebuild(*object.model);
         }
         return py::none().release();
     });
@@ -113,7 +122,9 @@ PyObject* train(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
             const std::string_view text = py::to_utf8(bound[0].get(), "text");
             const std::uint64_t vocab_size = py::to_u64(bound[1].get(), "vocab_size");
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+            object.ints->clear();
             object.model->train({bytes, text.size()}, vocab_size, object.num_threads);
+            object.ints->rebuild(*object.model);
         }
         return py::none().release();
     });
@@ -124,9 +135,10 @@ constexpr MethodSignature kEncode{kClass, "encode", {{"text"}}};
 PyObject* encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
         BoundArgs bound = py::bind_fastcall(kEncode, args, nargs, kwnames);
-        Borrow access(object_of(self).borrow_flag, Access::Shared);
+        TokenizerObject& object = object_of(self);
+        Borrow access(object.borrow_flag, Access::Shared);
         const std::string_view text = py::to_utf8(bound[0].get(), "text");
-        return py::ids_to_list(basic::encode(*object_of(self).model, text)).release();
+        return object.ints->list_of(*object.model, basic::encode(*object.model, text)).release();
     });
 }
 
@@ -208,14 +220,13 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         BoundArgs bound = py::bind_tuple(kNew, args, kwargs);
         const std::uint64_t num_threads = bound[0] ? py::to_u64(bound[0].get(), "num_threads") : 1;
-        auto* model = new basic::Model();
+        auto model = std::make_unique<basic::Model>();
+        auto ints = std::make_unique<py::IdInts>();
         PyObject* self = type->tp_alloc(type, 0);
-        if (self == nullptr) {
-            delete model;
-            py::throw_error_set();
-        }
+        if (self == nullptr) py::throw_error_set();
         TokenizerObject& object = object_of(self);
-        object.model = model;
+        object.model = model.release();
+        object.ints = ints.release();
         object.num_threads = num_threads;
         new (&object.borrow_flag) std::atomic<std::uint64_t>(0);
         return self;
@@ -223,6 +234,7 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void tokenizer_dealloc(PyObject* self) {
+    delete object_of(self).ints;
     delete object_of(self).model;
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);

@@ -24,6 +24,8 @@ public:
     std::size_t size() const { return tokens_.size(); }
     TokenId operator[](std::size_t i) const { return id_of_[tokens_[i]]; }
     std::vector<TokenId> ids() const;
+    // The token numbers, which index the model's `encode_tables().token_ids()`.
+    std::span<const std::uint32_t> tokens() const { return tokens_; }
 
 private:
     std::vector<std::uint32_t> tokens_;
