@@ -1,6 +1,6 @@
-// libFuzzer target: the model file reader on arbitrary bytes. Whatever it accepts must
-// write back out and read again to the same special tokens and rules, and every id it
-// gives an entry must decode.
+// libFuzzer target: the model file reader on arbitrary bytes, from a file and from memory
+// alike. Whatever it accepts must write back out and read again to the same special tokens
+// and rules, and every id it gives an entry must decode.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -79,29 +79,39 @@ std::vector<TokenId> encode_by_rounds(const Model& model, const std::uint8_t* da
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const MemoryFile input("model-in");
-    static const MemoryFile output("model-out");
-    input.assign(data, size);
+    static const MemoryFile file("model-in");
+    file.assign(data, size);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
 
+    // The file, read through its buffer, and the same bytes in memory must agree.
     Model model;
+    Model from_memory;
     try {
-        if (tessaron::persist::read_model_file(model, input.path)) return 0;
+        const tessaron::IoStatus read = tessaron::persist::read_model_file(model, file.path);
+        const tessaron::IoStatus read_memory =
+            tessaron::persist::read_model_bytes(from_memory, input);
+        require(read.ok() == read_memory.ok());
+        if (!read.ok()) {
+            require(read.error().text() == read_memory.error().text());
+            return 0;
+        }
     } catch (const std::bad_alloc&) {
         return 0;  // a vocabulary too large to build: refused, as specified
     }
+    require(tessaron::persist::model_file_bytes(from_memory) ==
+            tessaron::persist::model_file_bytes(model));
 
     std::vector<TokenId> ids;
     for (const auto& entry : model.vocab()) ids.push_back(entry.first);
     std::string text;
-    require(!tessaron::basic::decode(model, ids, text));
+    require(tessaron::basic::decode(model, ids, text).ok());
 
-    const auto encoded =
-        tessaron::basic::encode(model, std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto encoded = tessaron::basic::encode(model, input);
     require(encoded.ids() == encode_by_rounds(model, data, size));
 
-    require(!tessaron::persist::write_model_file(model, output.path));
     Model again;
-    require(!tessaron::persist::read_model_file(again, output.path));
+    const std::string written = tessaron::persist::model_file_bytes(model);
+    require(tessaron::persist::read_model_bytes(again, written).ok());
     require(again.special_tokens().size() == model.special_tokens().size());
     auto special = again.special_tokens().begin();
     for (const auto& [token, id] : model.special_tokens()) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "binding/ref.hpp"
-#include "support/io_error.hpp"
+#include "support/io_status.hpp"
 
 namespace tessaron::py {
 
@@ -16,8 +16,8 @@ void set_io_error(const IoError& error);
 
 // Raises the error, if there is one, as ErrorAlreadySet.
 inline void raise_if_failed(const IoStatus& status) {
-    if (status) {
-        set_io_error(*status);
+    if (!status.ok()) {
+        set_io_error(status.error());
         throw ErrorAlreadySet{};
     }
 }

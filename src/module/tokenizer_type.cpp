@@ -180,7 +180,7 @@ PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
             const std::optional<std::string_view> vocab_path =
                 py::to_optional_utf8(bound[1].get(), "vocab_file_path");
             IoStatus status = persist::write_model_file(model, model_path);
-            if (!status && vocab_path) {
+            if (status.ok() && vocab_path) {
                 status = persist::write_vocab_listing(model, std::string(*vocab_path));
             }
             return status;

@@ -1,40 +1,36 @@
-// Buffered writer over one file descriptor: 8192-byte buffer, writes retried on EINTR,
-// a write that stores nothing reported as WriteZero.
+// Buffered writer over a file descriptor it does not own: 8192-byte buffer, writes retried
+// on EINTR, a write that stores nothing reported as WriteZero. The first failure sticks:
+// later writes are skipped and finish() reports it.
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
-#include <string>
 #include <string_view>
 
-#include "support/io_error.hpp"
+#include "persist/text_sink.hpp"
+#include "support/io_status.hpp"
 
 namespace tessaron::persist {
 
-class FileWriter {
+class FileWriter final : public TextSink {
 public:
     static constexpr std::size_t kCapacity = 8192;
 
-    FileWriter() = default;
+    explicit FileWriter(int fd) : fd_(fd) {}
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
-    // Closes without writing out the buffer: only finish() reports success.
-    ~FileWriter();
 
-    // Creates or truncates the file.
-    IoStatus open(const std::string& path);
-    IoStatus write(std::string_view piece);
-    IoStatus write_number(std::uint64_t value);
-    // Writes out the buffer and closes the file.
+    void write(std::string_view piece) override;
+    // Writes out the buffer; success only when every byte reached the file.
     IoStatus finish();
 
 private:
-    IoStatus flush_buffer();
-    IoStatus write_direct(std::string_view piece);
+    void flush_buffer();
+    void write_direct(std::string_view piece);
 
-    int fd_ = -1;
+    int fd_;
     std::size_t used_ = 0;
+    IoStatus status_;
     std::array<char, kCapacity> buffer_;
 };
 

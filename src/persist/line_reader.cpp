@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
-#include "persist/open_file.hpp"
 #include "support/utf8.hpp"
 
 namespace tessaron::persist {
+
+LineReader::LineReader(int fd) : fd_(fd), buffer_(new char[kCapacity]) {}
 
 LineReader::~LineReader() {
     if (fd_ >= 0) {
@@ -16,53 +16,56 @@ LineReader::~LineReader() {
     }
 }
 
-IoStatus LineReader::open(const std::string& path) { return open_file(path, OpenMode::Read, fd_); }
-
 IoStatus LineReader::refill() {
+    if (fd_ < 0) return {};
     for (;;) {
         // On Linux a directory opens fine and fails here, with EISDIR.
-        const ssize_t n = ::read(fd_, buffer_.data(), kCapacity);
+        const ssize_t n = ::read(fd_, buffer_.get(), kCapacity);
         if (n < 0) {
             if (errno == EINTR) continue;
             return IoError::from_errno(errno);
         }
-        start_ = 0;
-        end_ = static_cast<std::size_t>(n);
-        return std::nullopt;
+        unread_ = std::string_view(buffer_.get(), static_cast<std::size_t>(n));
+        return {};
     }
 }
 
-IoStatus LineReader::next_line(std::string& line, bool& got_line) {
-    line.clear();
-    got_line = false;
+IoResult<std::optional<std::string_view>> LineReader::next_line() {
+    joined_.clear();
+    bool spans_refills = false;
+    bool got_line = false;
     bool ended_by_lf = false;
+    std::string_view line;
     for (;;) {
-        if (start_ == end_) {
-            if (auto error = refill()) return error;
-            if (end_ == 0) break;
+        if (unread_.empty()) {
+            if (IoStatus read = refill(); !read.ok()) return read.error();
+            if (unread_.empty()) break;
         }
-        const char* begin = buffer_.data() + start_;
-        const std::size_t available = end_ - start_;
-        const void* lf = std::memchr(begin, '\n', available);
         got_line = true;
-        if (lf != nullptr) {
-            const std::size_t length =
-                static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
-            line.append(begin, length);
-            start_ += length + 1;
+        const std::size_t lf = unread_.find('\n');
+        const std::string_view piece = unread_.substr(0, lf);
+        unread_.remove_prefix(lf == std::string_view::npos ? unread_.size() : lf + 1);
+        if (lf != std::string_view::npos && !spans_refills) {
+            line = piece;  // the usual case: the whole line sits in the buffer
             ended_by_lf = true;
             break;
         }
-        line.append(begin, available);
-        start_ = end_;
+        joined_.append(piece);
+        spans_refills = true;
+        if (lf != std::string_view::npos) {
+            ended_by_lf = true;
+            break;
+        }
     }
-    if (ended_by_lf && !line.empty() && line.back() == '\r') {
-        line.pop_back();
+    if (!got_line) return std::optional<std::string_view>();
+    if (spans_refills) line = joined_;
+    if (ended_by_lf && line.ends_with('\r')) {
+        line.remove_suffix(1);
     }
-    if (got_line && !is_valid_utf8(line)) {
+    if (!is_valid_utf8(line)) {
         return IoError::with_message(IoKind::InvalidData, "stream did not contain valid UTF-8");
     }
-    return std::nullopt;
+    return std::optional<std::string_view>(line);
 }
 
 }  // namespace tessaron::persist

@@ -1,13 +1,14 @@
-// Reads a file line by line through an 8192-byte buffer, never holding more than the
-// current line. A line ends at LF, with one CR right before it dropped too; the last
-// line may lack its LF. Each line must be valid UTF-8 on its own.
+// Reads lines from a file through an 8192-byte buffer, never holding more than the current
+// line, or from bytes already in memory. A line ends at LF, with one CR right before it
+// dropped too; the last line may lack its LF. Each line must be valid UTF-8 on its own.
 #pragma once
 
-#include <array>
-#include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
-#include "support/io_error.hpp"
+#include "support/io_status.hpp"
 
 namespace tessaron::persist {
 
@@ -15,22 +16,25 @@ class LineReader {
 public:
     static constexpr std::size_t kCapacity = 8192;
 
-    LineReader() = default;
+    // Reads the file open on `fd` and closes it when done.
+    explicit LineReader(int fd);
+    // Reads `bytes`, which must outlive the reader.
+    explicit LineReader(std::string_view bytes) : unread_(bytes) {}
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
     ~LineReader();
 
-    IoStatus open(const std::string& path);
-    // Fills `line` and sets `got_line`; at the end of the file `got_line` is false.
-    IoStatus next_line(std::string& line, bool& got_line);
+    // The next line, valid until the next call, or no line at the end of the input.
+    IoResult<std::optional<std::string_view>> next_line();
 
 private:
+    // Refills the buffer from the file; leaves nothing unread at its end.
     IoStatus refill();
 
     int fd_ = -1;
-    std::size_t start_ = 0;
-    std::size_t end_ = 0;
-    std::array<char, kCapacity> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::string_view unread_;
+    std::string joined_;  // a line that spans refills
 };
 
 }  // namespace tessaron::persist

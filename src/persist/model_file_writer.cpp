@@ -1,42 +1,40 @@
 #include "persist/model_file_writer.hpp"
 
-#include "persist/file_writer.hpp"
+#include "persist/memory_sink.hpp"
 #include "persist/model_file_format.hpp"
+#include "persist/whole_file.hpp"
 
 namespace tessaron::persist {
 
-namespace {
-
-IoStatus write_lines(const basic::Model& model, FileWriter& out) {
-    if (auto e = out.write(kModelFileMarker)) return e;
-    if (auto e = out.write("\n")) return e;
-    if (auto e = out.write(model.pattern())) return e;
-    if (auto e = out.write("\n")) return e;
-    if (auto e = out.write_number(model.special_tokens().size())) return e;
-    if (auto e = out.write("\n")) return e;
+void write_model(const basic::Model& model, TextSink& out) {
+    out.write(kModelFileMarker);
+    out.write("\n");
+    out.write(model.pattern());
+    out.write("\n");
+    out.write_number(model.special_tokens().size());
+    out.write("\n");
     for (const auto& [text, id] : model.special_tokens()) {
-        if (auto e = out.write(text)) return e;
-        if (auto e = out.write(" ")) return e;
-        if (auto e = out.write_number(id)) return e;
-        if (auto e = out.write("\n")) return e;
+        out.write(text);
+        out.write(" ");
+        out.write_number(id);
+        out.write("\n");
     }
     for (const auto& entry : model.merges()) {
-        const TokenPair& pair = entry.first;
-        if (auto e = out.write_number(pair.left)) return e;
-        if (auto e = out.write(" ")) return e;
-        if (auto e = out.write_number(pair.right)) return e;
-        if (auto e = out.write("\n")) return e;
+        out.write_number(entry.first.left);
+        out.write(" ");
+        out.write_number(entry.first.right);
+        out.write("\n");
     }
-    return std::nullopt;
 }
 
-}  // namespace
-
 IoStatus write_model_file(const basic::Model& model, const std::string& path) {
-    FileWriter out;
-    if (auto e = out.open(path)) return e;
-    if (auto e = write_lines(model, out)) return e;
-    return out.finish();
+    return write_whole_file(path, [&](TextSink& out) { write_model(model, out); });
+}
+
+std::string model_file_bytes(const basic::Model& model) {
+    MemorySink out;
+    write_model(model, out);
+    return out.take();
 }
 
 }  // namespace tessaron::persist

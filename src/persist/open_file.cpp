@@ -7,16 +7,28 @@
 
 namespace tessaron::persist {
 
-IoStatus open_file(const std::string& path, OpenMode mode, int& fd) {
+namespace {
+
+int flags_for(OpenMode mode) {
+    switch (mode) {
+    case OpenMode::Read: return O_RDONLY | O_CLOEXEC;
+    case OpenMode::WriteTruncate: return O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    case OpenMode::WriteExisting: return O_WRONLY | O_CLOEXEC;
+    case OpenMode::CreateNew: return O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    }
+    fail_internal("unknown open mode");
+}
+
+}  // namespace
+
+IoResult<int> open_file(const std::string& path, OpenMode mode) {
     if (path.find('\0') != std::string::npos) {
         return IoError::with_message(IoKind::InvalidInput,
                                      "file name contained an unexpected NUL byte");
     }
-    const int flags =
-        mode == OpenMode::Read ? O_RDONLY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     for (;;) {
-        fd = ::open(path.c_str(), flags, 0666);
-        if (fd >= 0) return std::nullopt;
+        const int fd = ::open(path.c_str(), flags_for(mode), 0666);
+        if (fd >= 0) return fd;
         if (errno != EINTR) return IoError::from_errno(errno);
     }
 }
@@ -25,7 +37,7 @@ IoStatus close_file(int fd) {
     if (::close(fd) != 0 && errno != EINTR) {
         return IoError::from_errno(errno);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace tessaron::persist

@@ -10,7 +10,7 @@ IoError number_error(const char* message) {
 
 }  // namespace
 
-IoStatus parse_number(std::string_view text, TokenId& value) {
+IoResult<TokenId> parse_number(std::string_view text) {
     if (text.empty()) {
         return number_error("cannot parse integer from empty string");
     }
@@ -33,8 +33,7 @@ IoStatus parse_number(std::string_view text, TokenId& value) {
             return number_error("number too large to fit in target type");
         }
     }
-    value = result;
-    return std::nullopt;
+    return result;
 }
 
 }  // namespace tessaron::persist

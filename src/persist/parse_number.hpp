@@ -4,11 +4,11 @@
 
 #include <string_view>
 
-#include "support/io_error.hpp"
+#include "support/io_status.hpp"
 #include "support/types.hpp"
 
 namespace tessaron::persist {
 
-IoStatus parse_number(std::string_view text, TokenId& value);
+IoResult<TokenId> parse_number(std::string_view text);
 
 }  // namespace tessaron::persist

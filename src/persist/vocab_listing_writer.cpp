@@ -4,7 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "persist/file_writer.hpp"
+#include "persist/whole_file.hpp"
 #include "support/seeded_hash.hpp"
 
 namespace tessaron::persist {
@@ -23,7 +23,11 @@ RuleById rules_by_id(const basic::MergeMap& merges) {
     return rules;
 }
 
-IoStatus write_lines(const basic::RenderedVocab& rendered, const RuleById& rules, FileWriter& out) {
+}  // namespace
+
+void write_vocab_listing(const basic::Model& model, TextSink& out) {
+    const RuleById rules = rules_by_id(model.merges());
+    const basic::RenderedVocab& rendered = model.rendered();
     for (std::size_t i = 0; i < rendered.size(); ++i) {
         const auto [id, token] = rendered.entry(i);
         std::optional<std::string_view> left, right;
@@ -31,32 +35,23 @@ IoStatus write_lines(const basic::RenderedVocab& rendered, const RuleById& rules
             left = rendered.find(rule->second.left);
             right = rendered.find(rule->second.right);
         }
+        out.write("[");
         // A part without an entry (only a crafted model file gives one) gets the plain line.
         if (left && right) {
-            if (auto e = out.write("[")) return e;
-            if (auto e = out.write(*left)) return e;
-            if (auto e = out.write("][")) return e;
-            if (auto e = out.write(*right)) return e;
-            if (auto e = out.write("] -> [")) return e;
-        } else {
-            if (auto e = out.write("[")) return e;
+            out.write(*left);
+            out.write("][");
+            out.write(*right);
+            out.write("] -> [");
         }
-        if (auto e = out.write(token)) return e;
-        if (auto e = out.write("] ")) return e;
-        if (auto e = out.write_number(id)) return e;
-        if (auto e = out.write("\n")) return e;
+        out.write(token);
+        out.write("] ");
+        out.write_number(id);
+        out.write("\n");
     }
-    return std::nullopt;
 }
 
-}  // namespace
-
 IoStatus write_vocab_listing(const basic::Model& model, const std::string& path) {
-    const RuleById rules = rules_by_id(model.merges());
-    FileWriter out;
-    if (auto e = out.open(path)) return e;
-    if (auto e = write_lines(model.rendered(), rules, out)) return e;
-    return out.finish();
+    return write_whole_file(path, [&](TextSink& out) { write_vocab_listing(model, out); });
 }
 
 }  // namespace tessaron::persist

@@ -1,7 +1,6 @@
 // I/O failures as values: a kind plus either an operating-system code or a message.
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace tessaron {
@@ -38,8 +37,5 @@ struct IoError {
     // "<description> (os error N)" or the message.
     std::string text() const;
 };
-
-// Success is an empty optional.
-using IoStatus = std::optional<IoError>;
 
 }  // namespace tessaron

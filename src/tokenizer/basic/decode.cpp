@@ -22,7 +22,7 @@ IoStatus decode(const Model& model, std::span<const TokenId> ids, std::string& o
         std::memcpy(dst, text.data(), text.size());
         dst += text.size();
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace tessaron::basic

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tokenizer/basic/model.hpp"
-#include "support/io_error.hpp"
+#include "support/io_status.hpp"
 
 namespace tessaron::basic {
 
