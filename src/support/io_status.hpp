@@ -46,8 +46,6 @@ public:
         check(ok(), "value() of a failed result");
         return std::get<0>(outcome_);
     }
-    // The failure, or success: for handing on when the value is not needed.
-    IoStatus status() const { return ok() ? IoStatus() : IoStatus(error()); }
 
 private:
     std::variant<T, IoError> outcome_;
