@@ -1,11 +1,15 @@
 #include "persist/whole_file.hpp"
 
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "persist/file_writer.hpp"
@@ -27,6 +31,13 @@ std::string folder_of(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Links under /proc (also reached as /dev/fd/N or /dev/stdout) name open files, not paths.
+bool in_proc(const std::string& folder) {
+    struct statfs info{};
+    return ::statfs(folder.empty() ? "." : folder.c_str(), &info) == 0 &&
+           info.f_type == PROC_SUPER_MAGIC;
+}
+
 struct Resolved {
     std::string path;
     bool in_place;  // a link to an open file, not to a name: /dev/stdout, /proc/self/fd/3
@@ -42,14 +53,13 @@ IoResult<Resolved> follow_links(std::string path) {
             return IoError::from_errno(errno);
         }
         if (!S_ISLNK(info.st_mode)) return Resolved{std::move(path), false};
-        if (path.starts_with("/proc/")) return Resolved{std::move(path), true};
-        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (in_proc(folder_of(path))) return Resolved{std::move(path), true};
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
         if (n < 0) return IoError::from_errno(errno);
-        // A link that grew since lstat: read it again on the next round.
-        if (static_cast<std::size_t>(n) == target.size()) continue;
-        target.resize(static_cast<std::size_t>(n));
-        path = target.starts_with('/') ? target : folder_of(path) + target;
+        if (static_cast<std::size_t>(n) == sizeof target) return IoError::from_errno(ENAMETOOLONG);
+        const std::string_view link(target, static_cast<std::size_t>(n));
+        path = link.starts_with('/') ? std::string(link) : folder_of(path) + std::string(link);
     }
     return IoError::from_errno(ELOOP);
 }
