@@ -66,7 +66,7 @@ PyObject* file_method(PyObject* self, const MethodSignature& sig, PyObject* cons
             } else {
                 object.ints->clear();
                 status = body(*object.model, bound);
-                if (!status) object.ints->rebuild(*object.model);
+                if (status.ok()) object.ints->rebuild(*object.model);
             }
         }
         py::raise_if_failed(status);
