@@ -60,32 +60,6 @@ def test_first_unknown_id_is_reported(tok, ids, message):
     assert type(info.value) is OSError and str(info.value) == message
 
 
-@pytest.mark.parametrize(
-    "arg, exc, message",
-    [
-        ("12", TypeError, "argument 'ids': Can't extract `str` to `Vec`"),
-        (5, TypeError, "argument 'ids': 'int' object cannot be cast as 'Sequence'"),
-        ({1: 2}, TypeError, "argument 'ids': 'dict' object cannot be cast as 'Sequence'"),
-        ({1}, TypeError, "argument 'ids': 'set' object cannot be cast as 'Sequence'"),
-        (None, TypeError, "argument 'ids': 'NoneType' object cannot be cast as 'Sequence'"),
-        ([1.5], TypeError, None),
-        ([-1], OverflowError, None),
-        ([2**64], OverflowError, None),
-    ],
-)
-def test_argument_failures(tok, arg, exc, message):
-    with pytest.raises(exc) as info:
-        tok.decode(arg)
-    assert type(info.value) is exc
-    if exc is TypeError:
-        assert str(info.value).startswith("argument 'ids': ")
-        assert type(info.value.__cause__) is TypeError
-    else:
-        assert not str(info.value).startswith("argument")
-    if message is not None:
-        assert str(info.value) == message
-
-
 def test_list_mutated_during_conversion_matches_iteration(tok):
     ids = [104]
 

@@ -84,24 +84,6 @@ def test_encode_reads_but_never_changes_the_state(model_dir):
     assert before.read_bytes() == after.read_bytes()
 
 
-@pytest.mark.parametrize(
-    "argument, error",
-    [
-        (b"ab", "argument 'text': 'bytes' object cannot be cast as 'str'"),
-        (5, "argument 'text': 'int' object cannot be cast as 'str'"),
-    ],
-)
-def test_text_must_be_str(argument, error):
-    with pytest.raises(TypeError) as caught:
-        tessaron.BasicTokenizer().encode(argument)
-    assert str(caught.value) == error
-
-
-def test_lone_surrogate_raises_unicode_encode_error():
-    with pytest.raises(UnicodeEncodeError):
-        tessaron.BasicTokenizer().encode("a\ud800b")
-
-
 def test_ids_follow_the_model_through_every_change(model_dir):
     tokenizer = tessaron.BasicTokenizer()
     tokenizer.train("ab" * 50, 257)

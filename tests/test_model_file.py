@@ -5,7 +5,7 @@ import os
 import random
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from reference.encode import encode as reference_encode
@@ -14,26 +14,6 @@ from reference.train import train as reference_train
 from tessaron import BasicTokenizer
 
 HEAD = b"tessaron v1\n\n"
-
-
-def saved(tok, tmp_path, name="out.model"):
-    path = tmp_path / name
-    tok.save_model(str(path))
-    return path.read_bytes()
-
-
-def listing(tok, tmp_path, name="out.vocab"):
-    path = tmp_path / name
-    tok.save_vocab(str(path))
-    return path.read_bytes()
-
-
-def loaded(tmp_path, data, name="in.model"):
-    path = tmp_path / name
-    path.write_bytes(data)
-    tok = BasicTokenizer()
-    tok.load(str(path))
-    return tok
 
 
 def load_error(tmp_path, data, tok=None):
@@ -45,10 +25,10 @@ def load_error(tmp_path, data, tok=None):
     return info.value
 
 
-def test_new_tokenizer_writes_three_lines_and_loads_back(tmp_path):
+def test_new_tokenizer_writes_three_lines_and_loads_back(saved, loaded):
     tok = BasicTokenizer()
-    assert saved(tok, tmp_path) == b"tessaron v1\n\n0\n"
-    again = loaded(tmp_path, saved(tok, tmp_path))
+    assert saved(tok) == b"tessaron v1\n\n0\n"
+    again = loaded(saved(tok))
     fresh = BasicTokenizer()
     fresh.build_vocab()
     assert again.decode(range(256)) == fresh.decode(range(256))
@@ -66,8 +46,8 @@ def test_new_tokenizer_writes_three_lines_and_loads_back(tmp_path):
         HEAD + b"1\n[x] 0\n0 0\n256 256\n18446744073709551615 7\n",
     ],
 )
-def test_canonical_files_round_trip_byte_for_byte(tmp_path, data):
-    assert saved(loaded(tmp_path, data), tmp_path) == data
+def test_canonical_files_round_trip_byte_for_byte(saved, loaded, data):
+    assert saved(loaded(data)) == data
 
 
 @pytest.mark.parametrize(
@@ -88,25 +68,25 @@ def test_canonical_files_round_trip_byte_for_byte(tmp_path, data):
         (b"tessaron v1\na\rb\n0\n", b"tessaron v1\na\rb\n0\n"),
     ],
 )
-def test_reading_accepts_more_than_writing_produces(tmp_path, data, canonical):
-    assert saved(loaded(tmp_path, data), tmp_path) == canonical
+def test_reading_accepts_more_than_writing_produces(saved, loaded, data, canonical):
+    assert saved(loaded(data)) == canonical
 
 
-def test_count_quirk_numbers_later_rules_one_lower(tmp_path):
-    tok = loaded(tmp_path, HEAD + b"2\nx 1\n104 105\n97 98\n99 100\n")
+def test_count_quirk_numbers_later_rules_one_lower(loaded):
+    tok = loaded(HEAD + b"2\nx 1\n104 105\n97 98\n99 100\n")
     assert tok.decode([105, 256, 257]) == "104" + "ab" + "cd"
     with pytest.raises(OSError):
         tok.decode([258])
 
 
-def test_repeated_pair_keeps_its_place_and_takes_the_later_id(tmp_path):
-    tok = loaded(tmp_path, HEAD + b"0\n97 98\n99 100\n97 98\n")
-    assert saved(tok, tmp_path) == HEAD + b"0\n97 98\n99 100\n"
+def test_repeated_pair_keeps_its_place_and_takes_the_later_id(saved, listing, loaded):
+    tok = loaded(HEAD + b"0\n97 98\n99 100\n97 98\n")
+    assert saved(tok) == HEAD + b"0\n97 98\n99 100\n"
     assert tok.decode([258, 257]) == "abcd"
     with pytest.raises(OSError) as info:
         tok.decode([256])
     assert info.value.args == ("invalid token ID: 256",)
-    assert listing(tok, tmp_path).splitlines()[256:] == [
+    assert listing(tok).splitlines()[256:] == [
         b"[c][d] -> [cd] 257",
         b"[a][b] -> [ab] 258",
     ]
@@ -167,8 +147,8 @@ def test_format_errors(tmp_path, data, message):
 
 
 @pytest.fixture
-def model_tok(tmp_path):
-    return loaded(tmp_path, b"tessaron v1\nold\n1\n<s> 999\n104 105\n256 33\n", "old.model")
+def model_tok(loaded):
+    return loaded(b"tessaron v1\nold\n1\n<s> 999\n104 105\n256 33\n", "old.model")
 
 
 @pytest.mark.parametrize(
@@ -176,18 +156,20 @@ def model_tok(tmp_path):
     [data for data, _ in FORMAT_ERRORS[::4]]
     + [HEAD + b"0\n1 2\n3 4\n5 6\n7 8\n9 x\n", b"tessaron v1\nnew\n1\n<t> 5\n1 2\n3\n"],
 )
-def test_failed_load_leaves_the_tokenizer_exactly_as_it_was(tmp_path, model_tok, data):
-    before = (saved(model_tok, tmp_path), listing(model_tok, tmp_path))
+def test_failed_load_leaves_the_tokenizer_exactly_as_it_was(
+    tmp_path, model_tok, data, saved, listing
+):
+    before = (saved(model_tok), listing(model_tok))
     load_error(tmp_path, data, model_tok)
-    assert (saved(model_tok, tmp_path), listing(model_tok, tmp_path)) == before
+    assert (saved(model_tok), listing(model_tok)) == before
     assert model_tok.decode([256, 257, 999, 5]) == "hihi!<s>\\u0005"
     with pytest.raises(OSError):
         model_tok.decode([258])
 
 
 @pytest.mark.parametrize("kind", ["missing", "directory"])
-def test_failed_open_leaves_the_tokenizer_as_it_was(tmp_path, model_tok, kind):
-    before = saved(model_tok, tmp_path)
+def test_failed_open_leaves_the_tokenizer_as_it_was(tmp_path, model_tok, kind, saved):
+    before = saved(model_tok)
     if kind == "missing":
         path, expected, code = tmp_path / "none.model", FileNotFoundError, errno.ENOENT
     else:
@@ -195,15 +177,15 @@ def test_failed_open_leaves_the_tokenizer_as_it_was(tmp_path, model_tok, kind):
     with pytest.raises(expected) as info:
         model_tok.load(str(path))
     assert info.value.args == (f"{os.strerror(code)} (os error {code})",)
-    assert saved(model_tok, tmp_path) == before
+    assert saved(model_tok) == before
     assert model_tok.decode([257]) == "hi!"
 
 
-def test_load_replaces_the_whole_model(tmp_path, model_tok):
+def test_load_replaces_the_whole_model(tmp_path, model_tok, saved):
     new = b"tessaron v1\nnew\n1\n<t> 5\n120 121\n"
     (tmp_path / "new.model").write_bytes(new)
     model_tok.load(str(tmp_path / "new.model"))
-    assert saved(model_tok, tmp_path) == new
+    assert saved(model_tok) == new
     assert model_tok.decode([5, 256]) == "<t>xy"
     for gone in (257, 999):
         with pytest.raises(OSError):
@@ -212,13 +194,13 @@ def test_load_replaces_the_whole_model(tmp_path, model_tok):
     assert model_tok.decode([104, 6]) == "h\\u0006"
 
 
-def test_lines_longer_than_the_buffers(tmp_path):
+def test_lines_longer_than_the_buffers(saved, loaded):
     pattern = "é\t" * 6000 + "x"
     special = "s" * 20000
     rules = "".join(f"{i % 300} {i * 7919}\n" for i in range(3000))
     data = f"tessaron v1\n{pattern}\n1\n{special} 7\n{rules}".encode()
-    tok = loaded(tmp_path, data)
-    assert saved(tok, tmp_path) == data
+    tok = loaded(data)
+    assert saved(tok) == data
     assert tok.decode([7]) == special
 
 
@@ -259,19 +241,21 @@ def model_files(draw):
     return data
 
 
-@settings(max_examples=400, deadline=None)
+# The examples share one directory: each writes the same file names afresh.
+@settings(
+    max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(data=model_files())
-def test_loading_agrees_with_the_reference(tmp_path_factory, data):
-    tmp_path = tmp_path_factory.mktemp("diff")
+def test_loading_agrees_with_the_reference(tmp_path, data, saved, listing, loaded):
     try:
         model = read_model(data)
     except ModelFileError as expected:
         error = load_error(tmp_path, data)
         assert type(error) is OSError and error.args == expected.args
         return
-    tok = loaded(tmp_path, data)
-    assert saved(tok, tmp_path) == write_model(model)
-    assert listing(tok, tmp_path) == vocab_listing(model.vocab(), model.merges)
+    tok = loaded(data)
+    assert saved(tok) == write_model(model)
+    assert listing(tok) == vocab_listing(model.vocab(), model.merges)
 
 
 # Round trips through training and encoding.
@@ -285,17 +269,17 @@ TRAINING_TEXTS = [
 
 @pytest.mark.parametrize("num_threads", [1, 3])
 @pytest.mark.parametrize("text, vocab_size", TRAINING_TEXTS)
-def test_trained_tokenizer_round_trips(tmp_path, text, vocab_size, num_threads):
+def test_trained_tokenizer_round_trips(saved, listing, loaded, text, vocab_size, num_threads):
     tok = BasicTokenizer(num_threads)
     tok.train(text, vocab_size)
     merges, vocab = reference_train(text, vocab_size)
     model = Model(merges={pair: 256 + k for k, pair in enumerate(merges)})
-    assert saved(tok, tmp_path) == write_model(model)
-    assert listing(tok, tmp_path) == vocab_listing(vocab, model.merges)
+    assert saved(tok) == write_model(model)
+    assert listing(tok) == vocab_listing(vocab, model.merges)
 
-    again = loaded(tmp_path, saved(tok, tmp_path))
-    assert saved(again, tmp_path) == saved(tok, tmp_path)
-    assert listing(again, tmp_path) == listing(tok, tmp_path)
+    again = loaded(saved(tok))
+    assert saved(again) == saved(tok)
+    assert listing(again) == listing(tok)
     learned = range(256, 256 + len(merges))
     assert again.decode(learned) == tok.decode(learned)
     for sample in [text, text[::-1], text[: len(text) // 3] + "zz\n", ""]:
@@ -304,23 +288,23 @@ def test_trained_tokenizer_round_trips(tmp_path, text, vocab_size, num_threads):
         assert again.decode(ids) == tok.decode(ids)
 
 
-def test_failed_load_keeps_a_trained_tokenizer_encoding_as_before(tmp_path):
+def test_failed_load_keeps_a_trained_tokenizer_encoding_as_before(tmp_path, saved):
     tok = BasicTokenizer()
     text = "the cat sat on the mat; the cat ate the rat\n" * 10
     tok.train(text, 300)
-    before = (saved(tok, tmp_path), tok.encode(text))
+    before = (saved(tok), tok.encode(text))
     # Valid up to the last line: the rules read before it must not reach the encoder.
     error = load_error(tmp_path, HEAD + b"1\n<s> 256\n116 104\n256 101\n32 99\n1 2 3\n", tok)
     assert error.args == ("invalid merge entry",)
-    assert (saved(tok, tmp_path), tok.encode(text)) == before
+    assert (saved(tok), tok.encode(text)) == before
     assert tok.decode(before[1]) == text.replace("\n", "\\u000a")
 
 
-def test_load_rebuilds_the_encoder_for_the_new_model(tmp_path):
+def test_load_rebuilds_the_encoder_for_the_new_model(tmp_path, saved):
     tok = BasicTokenizer()
     text = "abcabcabd bcbcbc aabb\n" * 8
     tok.train(text, 270)
-    saved(tok, tmp_path, "trained.model")
+    saved(tok, "trained.model")
     ids = tok.encode(text)
     # Rules naming later ids, and a repeated pair: the encoder's general path.
     crafted = HEAD + b"0\n257 99\n97 98\n98 99\n97 98\n256 256\n"

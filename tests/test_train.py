@@ -172,21 +172,6 @@ def test_training_a_loaded_model_keeps_only_its_pattern(tmp_path):
         tok.decode([300])
 
 
-def test_argument_errors():
-    tok = BasicTokenizer()
-    with pytest.raises(TypeError) as info:
-        tok.train(5, 300)
-    assert str(info.value) == "argument 'text': 'int' object cannot be cast as 'str'"
-    with pytest.raises(OverflowError):
-        tok.train("x", -1)
-    with pytest.raises(TypeError) as info:
-        BasicTokenizer.train(tok, "abc")
-    assert str(info.value) == (
-        "BasicTokenizer.train() missing 1 required positional argument: 'vocab_size'"
-    )
-    assert BasicTokenizer.train.__text_signature__ == "($self, text, vocab_size)"
-
-
 def test_train_holds_the_tokenizer_exclusively():
     tok = BasicTokenizer()
 

@@ -1,6 +1,6 @@
 """Pure-Python model of the model file and the vocabulary listing."""
 
-from reference.vocab import build_vocab, render_token
+from .vocab import build_vocab, render_token
 
 MARKER = "tessaron v1"
 U64_MAX = 2**64 - 1
