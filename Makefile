@@ -55,7 +55,7 @@ lint: $(VENV)/.lint-tools
 # tessaron beside Hugging Face tokenizers, sentencepiece and tiktoken.
 bench-peers: install
 	$(BIN)/python -m pip install -q '.[bench]'
-	$(BIN)/python bench/bench_peers.py
+	$(BIN)/python -m bench.bench_peers
 
 clean:
 	rm -rf build $(VENV) $(SAN_VENV)

@@ -2,7 +2,7 @@
 decoders run in the same process on the same ids: one that keeps every token's rendering in a
 dict (the best a Python caller can do), and one that renders each token on every call.
 
-    python bench/bench_decode.py [--repeat 7] [--vocab 8192]
+    python -m bench.bench_decode [--repeat 7] [--vocab 8192]
 
 The text is the English text of bench_encode.py; the model is trained (or loaded from
 bench/data/) the same way. Figures are medians; the machine may be shared.
@@ -11,14 +11,12 @@ bench/data/) the same way. Figures are medians; the machine may be shared.
 import argparse
 import os
 import statistics
-import sys
 import time
 
+from bench.bench_encode import english_text, model
+from tests.reference.vocab import render_token
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-from bench_encode import english_text, model  # noqa: E402
-from reference.vocab import render_token  # noqa: E402
 
 
 def median(run, repeat):

@@ -1,7 +1,7 @@
 """Encoding and loading speed, end to end from Python (str in, list out), for this build and,
 side by side in the same run, a baseline build installed in another interpreter.
 
-    python bench/bench_encode.py [--repeat 5] [--baseline /path/to/old/venv/bin/python]
+    python -m bench.bench_encode [--repeat 5] [--baseline /path/to/old/venv/bin/python]
 
 Each row is measured by two worker processes, this build's and the baseline's, taking turns
 run by run, so that a neighbour on a shared machine slows both alike; the figures are medians
@@ -243,10 +243,8 @@ def main():
         return
 
     import tessaron
-
-    sys.path.insert(0, os.path.join(HERE, "..", "tests"))
-    from reference.encode import encode as reference_encode
-    from reference.encode import merges_from_lines
+    from tests.reference.encode import encode as reference_encode
+    from tests.reference.encode import merges_from_lines
 
     cache = {}
 

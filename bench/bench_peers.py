@@ -1,6 +1,6 @@
 """tessaron beside the tokenizer libraries people know, on the same corpus.
 
-    pip install '.[bench]'  &&  python bench/bench_peers.py [--size-mb 4] [--vocab-size 8192]
+    pip install '.[bench]'  &&  python -m bench.bench_peers [--size-mb 4] [--vocab-size 8192]
 
 Every measurement runs in a fresh subprocess (peak RSS is that process's own); times are
 medians of --repeat runs. Training: same text, same vocabulary size, same thread count
@@ -22,7 +22,6 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "out")
-sys.path.insert(0, os.path.join(HERE, "..", "src", "python"))
 
 # A GPT-2 style split, for the run where tiktoken pre-tokenizes as it normally does.
 GPT_PATTERN = r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+"""

@@ -1,6 +1,6 @@
 """Model file and listing speed: tessaron beside the pure-Python reference, same files, same run.
 
-Usage: python bench/bench_persist.py [rules]   (default 200000 rules)
+Usage: python -m bench.bench_persist [rules]   (default 200000 rules)
 Prints the median of 5 runs per operation; timings on a shared machine are noisy.
 """
 
@@ -12,9 +12,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-from reference.model_file import read_model, vocab_listing, write_model  # noqa: E402
-from tessaron import BasicTokenizer  # noqa: E402
+from tessaron import BasicTokenizer
+from tests.reference.model_file import read_model, vocab_listing, write_model
 
 
 def median_seconds(action, runs=5):

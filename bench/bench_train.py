@@ -10,8 +10,8 @@ Beside it, in the same run, the naive recount-everything algorithm (the pure-Pyt
 reference in tests/reference/train.py) and train itself learn the same merges from a
 small prefix of the prose corpus.
 
-Make the corpora first: python bench/make_corpora.py
-Run: python bench/bench_train.py [--repeat 3] [--vocab 1024 8192 32768] [--threads 1 2]
+Make the corpora first: python -m bench.make_corpora
+Run: python -m bench.bench_train [--repeat 3] [--vocab 1024 8192 32768] [--threads 1 2]
 """
 
 import argparse
@@ -23,7 +23,6 @@ import sys
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "tests"))
 
 RUN_ONE = r"""
 import json, resource, sys, time
@@ -76,8 +75,8 @@ def measure(path, vocab_size, num_threads):
 
 
 def naive_beside(prose, prefix_bytes, vocab_size):
-    from reference.train import train as naive_train
     from tessaron import BasicTokenizer
+    from tests.reference.train import train as naive_train
 
     prefix = prose.encode("utf-8")[:prefix_bytes].decode("utf-8", errors="ignore")
     start = time.perf_counter()
@@ -107,7 +106,7 @@ def main():
 
     missing = [str(p) for p in args.corpora if not p.exists()]
     if missing:
-        sys.exit(f"missing corpora {missing}: run python bench/make_corpora.py first")
+        sys.exit(f"missing corpora {missing}: run python -m bench.make_corpora first")
 
     print(
         f"{'corpus':<10} {'MB':>6} {'vocab':>6} {'thr':>3} {'merges':>6} "

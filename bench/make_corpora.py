@@ -8,7 +8,7 @@ mixed.txt  At least 50 MB of mixed text: the prose, then the standard library's 
            then C and C++ headers from /usr/include in path order. Which headers exist
            depends on the machine's development packages; the sizes are printed.
 
-Run: python bench/make_corpora.py [--mixed-bytes N]
+Run: python -m bench.make_corpora [--mixed-bytes N]
 """
 
 import argparse
