@@ -1,4 +1,5 @@
-"""Fixtures the test files share: a tokenizer's files read back, a model file loaded."""
+"""Fixtures the test files share: a tokenizer's files read back, a model file loaded, the
+splitting core's driver."""
 
 import pytest
 
@@ -41,3 +42,11 @@ def loaded(tmp_path):
         return tok
 
     return loaded
+
+
+@pytest.fixture(scope="session")
+def driver():
+    """The splitting core's test driver (tests/drivers/pretok_driver.cpp), built on first use."""
+    import pretok_driver
+
+    return pretok_driver.build()

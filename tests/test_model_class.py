@@ -3,10 +3,10 @@ a stopped or failed operation leaves, and one model encoding on several threads 
 
 import subprocess
 
-import split_driver
+import pretok_driver
 
 
 def test_model_checks():
-    driver = split_driver.build("model_checks")
+    driver = pretok_driver.build("model_checks")
     done = subprocess.run([driver], capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-4000:]

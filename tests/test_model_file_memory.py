@@ -5,7 +5,7 @@ and the bytes made in memory are those a save writes."""
 import pathlib
 import subprocess
 
-import split_driver
+import pretok_driver
 from tessaron import BasicTokenizer
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -53,7 +53,7 @@ def test_memory_and_file_read_and_write_alike(tmp_path):
     paths += sorted((ROOT / "fuzz" / "corpus" / "model").iterdir())
     paths += sorted((ROOT / "fuzz" / "regressions" / "model").glob("*"))
 
-    driver = split_driver.build("model_file_checks")
+    driver = pretok_driver.build("model_file_checks")
     scratch = tmp_path / "scratch.model"
     done = subprocess.run(
         [driver, str(scratch), *map(str, paths)], capture_output=True, text=True, timeout=300

@@ -8,40 +8,12 @@ import sysconfig
 import unicodedata
 
 import pytest
+import regex
 
-import split_driver
+import pretok_driver
+from reference.patterns import EXPRESSIONS, TIKTOKEN_GPT2
 
-regex = pytest.importorskip("regex")
-
-# As GPT-2, tiktoken and Hugging Face publish them.
-EXPRESSIONS = {
-    "gpt2": r"""'s|'t|'re|'ve|'m|'ll|'d| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+""",
-    "cl100k": r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+|"""
-    r""" ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s""",
-    "o200k": "|".join(
-        [
-            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+"""
-            r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-            r"""[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+[\p{Ll}\p{Lm}\p{Lo}\p{M}]*"""
-            r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)?""",
-            r"""\p{N}{1,3}""",
-            r""" ?[^\s\p{L}\p{N}]+[\r\n/]*""",
-            r"""\s*[\r\n]+""",
-            r"""\s+(?!\S)""",
-            r"""\s+""",
-        ]
-    ),
-}
-# tiktoken's GPT-2 expression, which splits as the original does.
-TIKTOKEN_GPT2 = (
-    r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}++| ?\p{N}++| ?[^\s\p{L}\p{N}]++|\s++$|\s+(?!\S)|\s"""
-)
 NAMES = list(EXPRESSIONS)
-
-
-@pytest.fixture(scope="module")
-def driver():
-    return split_driver.build()
 
 
 def expected(name, texts):
@@ -50,17 +22,17 @@ def expected(name, texts):
 
 
 def check(driver, name, texts):
-    got = split_driver.split(driver, name, texts)
+    got = pretok_driver.split(driver, name, texts)
     for text, pieces, want in zip(texts, got, expected(name, texts)):
         assert pieces == want, repr(text)
 
 
 def test_expressions_are_the_published_ones(driver):
     for name, expression in EXPRESSIONS.items():
-        assert split_driver.expression(driver, name).decode() == expression
+        assert pretok_driver.expression(driver, name).decode() == expression
         # The stored expression finds the same scanner again.
-        assert split_driver.split(driver, expression, ["a b"]) == [[b"a", b" b"]]
-    assert split_driver.split(driver, TIKTOKEN_GPT2, ["a  b"]) == [[b"a", b" ", b" b"]]
+        assert pretok_driver.split(driver, expression, ["a b"]) == [[b"a", b" b"]]
+    assert pretok_driver.split(driver, TIKTOKEN_GPT2, ["a  b"]) == [[b"a", b" ", b" b"]]
     # Where the peers are installed (the bench extra), their own texts, read offline.
     openai_public = pytest.importorskip("tiktoken_ext.openai_public")
     assert openai_public.r50k_pat_str == TIKTOKEN_GPT2
@@ -195,7 +167,7 @@ def test_ill_formed_utf8_counts_as_a_symbol(driver, name):
         cut = rng.randint(0, len(data))
         texts.append(data[:cut] + rng.choice(bad) + data[cut:])
     texts.append(b"\xe2\x82\xac\xe2\x82")
-    got = split_driver.split(driver, name, texts)
+    got = pretok_driver.split(driver, name, texts)
     for data, pieces in zip(texts, got):
         assert b"".join(pieces) == data
         assert pieces == pieces_with_replacement(name, data), data

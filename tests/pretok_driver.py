@@ -1,4 +1,5 @@
-"""Builds and runs tests/drivers/split_driver.cpp: the splitters without the Python face."""
+"""Builds the drivers in tests/drivers with CMake, and runs pretok_driver.cpp: the splitting
+core without the Python face."""
 
 import os
 import pathlib
@@ -10,7 +11,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "drivers"
 
 
-def build(target="split_driver"):
+def build(target="pretok_driver"):
     """The path of a driver in tests/drivers, built (again) with CMake; sanitizers as
     TESSARON_SANITIZE says."""
     sanitize = os.environ.get("TESSARON_SANITIZE", "")
@@ -29,14 +30,16 @@ def build(target="split_driver"):
 
 
 def expression(driver, name):
-    return subprocess.run([driver, "--expression", name], capture_output=True, check=True).stdout
+    return subprocess.run([driver, "expression", name], capture_output=True, check=True).stdout
 
 
 def split(driver, pattern, texts):
     """The pieces of each text (str or bytes) as bytes, one list per text."""
     encoded = [t.encode() if isinstance(t, str) else t for t in texts]
     stdin = b"".join(struct.pack("<I", len(t)) + t for t in encoded)
-    out = subprocess.run([driver, pattern], input=stdin, capture_output=True, check=True).stdout
+    out = subprocess.run(
+        [driver, "split", pattern], input=stdin, capture_output=True, check=True
+    ).stdout
     result, offset = [], 0
     for text in encoded:
         (count,) = struct.unpack_from("<I", out, offset)
@@ -49,3 +52,11 @@ def split(driver, pattern, texts):
         result.append(pieces)
     assert offset == len(out)
     return result
+
+
+def train(driver, pattern, text, merges, threads=1):
+    """The rules learned, as (left, right) pairs in learning order."""
+    data = text.encode() if isinstance(text, str) else text
+    command = [driver, "train", pattern, str(merges), str(threads)]
+    out = subprocess.run(command, input=data, capture_output=True, check=True).stdout
+    return [tuple(map(int, line.split())) for line in out.decode().splitlines()]

@@ -1,0 +1,65 @@
+#include "tokenizer/pretok/piece_counts.hpp"
+
+#include "parallel/worker_pool.hpp"
+#include "support/random_seed.hpp"
+#include "tokenizer/pretok/piece_table.hpp"
+#include "tokenizer/pretok/splitter.hpp"
+
+namespace tessaron::pretok {
+
+namespace {
+
+bool ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The first position from `from` where a space follows an ASCII letter, or the end. Every
+// pattern ends a piece there: no piece that holds a letter reaches past the letters and a
+// contraction, and the text after the cut splits as it would without it.
+std::size_t cut_from(std::string_view text, std::size_t from) {
+    for (std::size_t p = from < 1 ? 1 : from; p < text.size(); ++p) {
+        if (text[p] == ' ' && ascii_letter(text[p - 1])) return p;
+    }
+    return text.size();
+}
+
+void count_into(PieceTable& table, SplitPattern pattern, std::string_view text) {
+    for_each_piece(pattern, text, [&](std::size_t begin, std::size_t end) {
+        table.add(text.substr(begin, end - begin), 1);
+    });
+}
+
+}  // namespace
+
+std::vector<PieceCount> count_pieces(SplitPattern pattern, std::string_view text,
+                                     std::uint64_t threads) {
+    std::vector<PieceTable> tables;
+    const std::uint64_t seed = random_seed();
+    if (threads >= 2 && text.size() >= 2 * threads) {
+        // More parts than threads, so that an unlucky cut does not leave one thread all.
+        const std::size_t parts = static_cast<std::size_t>(threads) * 4;
+        std::vector<std::size_t> cuts{0};
+        for (std::size_t k = 1; k < parts; ++k) {
+            const std::size_t cut = cut_from(text, text.size() / parts * k);
+            if (cut > cuts.back() && cut < text.size()) cuts.push_back(cut);
+        }
+        cuts.push_back(text.size());
+        tables.assign(cuts.size() - 1, PieceTable(seed));
+        parallel::WorkerPool::global().run(tables.size(), [&](std::size_t k) {
+            count_into(tables[k], pattern, text.substr(cuts[k], cuts[k + 1] - cuts[k]));
+        });
+        for (std::size_t k = 1; k < tables.size(); ++k) {
+            tables[k].for_each(
+                [&](std::string_view piece, std::uint64_t count) { tables[0].add(piece, count); });
+            tables[k] = PieceTable(seed);
+        }
+    } else {
+        tables.emplace_back(seed);
+        count_into(tables[0], pattern, text);
+    }
+    std::vector<PieceCount> pieces;
+    pieces.reserve(tables[0].size());
+    tables[0].for_each(
+        [&](std::string_view piece, std::uint64_t count) { pieces.push_back({piece, count}); });
+    return pieces;
+}
+
+}  // namespace tessaron::pretok

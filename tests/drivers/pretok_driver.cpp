@@ -1,0 +1,82 @@
+// Runs the splitting core for the tests, without the Python face. Commands:
+//   expression NAME             prints the expression stored for a named pattern
+//   split PATTERN               stdin: texts, each a 4-byte little-endian length and its
+//                               bytes; stdout: per text, the number of pieces and each
+//                               piece's length, 4-byte little-endian each
+//   train PATTERN MERGES THREADS  stdin: the text; stdout: one "left right" line per rule
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tokenizer/pretok/piece_merge_learner.hpp"
+#include "tokenizer/pretok/splitter.hpp"
+
+namespace {
+
+using namespace tessaron::pretok;
+
+bool read_u32(std::uint32_t& value) {
+    unsigned char b[4];
+    if (std::fread(b, 1, 4, stdin) != 4) return false;
+    value = b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24);
+    return true;
+}
+
+void write_u32(std::uint32_t value) {
+    const unsigned char b[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    std::fwrite(b, 1, 4, stdout);
+}
+
+int split(SplitPattern pattern) {
+    std::uint32_t length;
+    std::string text;
+    std::vector<std::uint32_t> pieces;
+    while (read_u32(length)) {
+        text.resize(length);
+        if (std::fread(text.data(), 1, length, stdin) != length) return 3;
+        pieces.clear();
+        for_each_piece(pattern, text, [&](std::size_t begin, std::size_t end) {
+            pieces.push_back(static_cast<std::uint32_t>(end - begin));
+        });
+        write_u32(static_cast<std::uint32_t>(pieces.size()));
+        for (const std::uint32_t p : pieces) write_u32(p);
+    }
+    return 0;
+}
+
+int train(SplitPattern pattern, std::uint64_t merges, std::uint64_t threads) {
+    std::string text;
+    char buffer[1 << 16];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+        text.append(buffer, got);
+    }
+    for (const auto& rule : learn_piece_merges(pattern, text, merges, threads)) {
+        std::cout << rule.left << ' ' << rule.right << '\n';
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 2;
+    const std::string command = argv[1];
+    const auto pattern = find_split_pattern(argv[2]);
+    if (!pattern) {
+        std::cerr << "no scanner for " << argv[2] << "\n";
+        return 2;
+    }
+    if (command == "expression") {
+        std::cout << expression_of(*pattern);
+        return 0;
+    }
+    if (command == "split") return split(*pattern);
+    if (command == "train" && argc == 5) {
+        return train(*pattern, std::stoull(argv[3]), std::stoull(argv[4]));
+    }
+    return 2;
+}
