@@ -60,3 +60,11 @@ def train(driver, pattern, text, merges, threads=1):
     command = [driver, "train", pattern, str(merges), str(threads)]
     out = subprocess.run(command, input=data, capture_output=True, check=True).stdout
     return [tuple(map(int, line.split())) for line in out.decode().splitlines()]
+
+
+def encode(driver, pattern, model_path, text):
+    """The ids of a text split by a pattern, as the model file encodes each piece."""
+    data = text.encode() if isinstance(text, str) else text
+    command = [driver, "encode", pattern, str(model_path)]
+    out = subprocess.run(command, input=data, capture_output=True, check=True).stdout
+    return [int(line) for line in out.split()]

@@ -4,12 +4,16 @@
 //                               bytes; stdout: per text, the number of pieces and each
 //                               piece's length, 4-byte little-endian each
 //   train PATTERN MERGES THREADS  stdin: the text; stdout: one "left right" line per rule
+//   encode PATTERN MODEL        stdin: the text; stdout: its ids, one per line, as the model
+//                               file MODEL encodes the text split by PATTERN
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "persist/model_file_reader.hpp"
+#include "tokenizer/pretok/piece_encoder.hpp"
 #include "tokenizer/pretok/piece_merge_learner.hpp"
 #include "tokenizer/pretok/splitter.hpp"
 
@@ -48,15 +52,34 @@ int split(SplitPattern pattern) {
     return 0;
 }
 
-int train(SplitPattern pattern, std::uint64_t merges, std::uint64_t threads) {
+std::string read_all() {
     std::string text;
     char buffer[1 << 16];
     for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
         text.append(buffer, got);
     }
+    return text;
+}
+
+int train(SplitPattern pattern, std::uint64_t merges, std::uint64_t threads) {
+    const std::string text = read_all();
     for (const auto& rule : learn_piece_merges(pattern, text, merges, threads)) {
         std::cout << rule.left << ' ' << rule.right << '\n';
     }
+    return 0;
+}
+
+int encode(SplitPattern pattern, const std::string& model) {
+    tessaron::basic::Model loaded;
+    if (tessaron::persist::read_model_file(loaded, model)) {
+        std::cerr << "cannot load " << model << "\n";
+        return 3;
+    }
+    const std::string text = read_all();
+    std::vector<std::uint32_t> tokens;
+    const tessaron::basic::EncodeTables& tables = loaded.encode_tables();
+    PieceEncoder(tables, pattern).encode(text, tokens);
+    for (const std::uint32_t token : tokens) std::cout << tables.token_ids()[token] << '\n';
     return 0;
 }
 
@@ -78,5 +101,6 @@ int main(int argc, char** argv) {
     if (command == "train" && argc == 5) {
         return train(*pattern, std::stoull(argv[3]), std::stoull(argv[4]));
     }
+    if (command == "encode" && argc == 4) return encode(*pattern, argv[3]);
     return 2;
 }
