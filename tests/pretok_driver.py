@@ -68,3 +68,15 @@ def encode(driver, pattern, model_path, text):
     command = [driver, "encode", pattern, str(model_path)]
     out = subprocess.run(command, input=data, capture_output=True, check=True).stdout
     return [int(line) for line in out.split()]
+
+
+def encode_by_ranks(driver, pattern, rank_path, text):
+    """The ranks of a text split by a pattern, by rules derived from a tiktoken rank file;
+    the reason as a ValueError when the file is refused."""
+    data = text.encode() if isinstance(text, str) else text
+    command = [driver, "ranks", pattern, str(rank_path)]
+    done = subprocess.run(command, input=data, capture_output=True)
+    if done.returncode == 4:
+        raise ValueError(done.stderr.decode().strip())
+    assert done.returncode == 0, done.stderr
+    return [int(line) for line in done.stdout.split()]

@@ -6,6 +6,9 @@
 //   train PATTERN MERGES THREADS  stdin: the text; stdout: one "left right" line per rule
 //   encode PATTERN MODEL        stdin: the text; stdout: its ids, one per line, as the model
 //                               file MODEL encodes the text split by PATTERN
+//   ranks PATTERN RANKS         the same with the rules derived from a tiktoken rank file,
+//                               the ids being the file's ranks; a refused file exits with 4
+//                               and the reason on stderr
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -13,8 +16,10 @@
 #include <vector>
 
 #include "persist/model_file_reader.hpp"
+#include "persist/rank_file.hpp"
 #include "tokenizer/pretok/piece_encoder.hpp"
 #include "tokenizer/pretok/piece_merge_learner.hpp"
+#include "tokenizer/pretok/rules_from_ranks.hpp"
 #include "tokenizer/pretok/splitter.hpp"
 
 namespace {
@@ -83,6 +88,39 @@ int encode(SplitPattern pattern, const std::string& model) {
     return 0;
 }
 
+int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
+    std::string data;
+    if (std::FILE* f = std::fopen(rank_path.c_str(), "rb")) {
+        char buffer[1 << 16];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+            data.append(buffer, got);
+        }
+        std::fclose(f);
+    }
+    const tessaron::persist::RankFile file = tessaron::persist::parse_rank_file(data);
+    if (!file.error.empty()) {
+        std::cerr << file.error << "\n";
+        return 4;
+    }
+    const RulesFromRanks derived = rules_from_ranks(file.tokens);
+    if (!derived.error.empty()) {
+        std::cerr << derived.error << "\n";
+        return 4;
+    }
+    tessaron::basic::MergeMap merges;
+    for (std::size_t i = 0; i < derived.rules.size(); ++i) merges.insert(derived.rules[i], 256 + i);
+    tessaron::basic::Model model;
+    model.replace(std::move(merges), {}, "");
+    const std::string text = read_all();
+    std::vector<std::uint32_t> tokens;
+    const tessaron::basic::EncodeTables& tables = model.encode_tables();
+    PieceEncoder(tables, pattern).encode(text, tokens);
+    for (const std::uint32_t token : tokens) {
+        std::cout << derived.rank_of_id[tables.token_ids()[token]] << '\n';
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,5 +140,6 @@ int main(int argc, char** argv) {
         return train(*pattern, std::stoull(argv[3]), std::stoull(argv[4]));
     }
     if (command == "encode" && argc == 4) return encode(*pattern, argv[3]);
+    if (command == "ranks" && argc == 4) return encode_by_ranks(*pattern, argv[3]);
     return 2;
 }

@@ -1,0 +1,101 @@
+#include "tokenizer/pretok/rules_from_ranks.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "support/internal_failure.hpp"
+#include "support/seeded_hash.hpp"
+
+namespace tessaron::pretok {
+
+namespace {
+
+std::string hex_byte(unsigned char b) {
+    constexpr char digits[] = "0123456789abcdef";
+    return std::string("0x") + digits[b >> 4] + digits[b & 15];
+}
+
+}  // namespace
+
+RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
+    RulesFromRanks out;
+    auto fail = [&](std::string what) {
+        out.rules.clear();
+        out.rank_of_id.clear();
+        out.error = std::move(what);
+        return std::move(out);
+    };
+    std::vector<const RankedToken*> by_rank;
+    by_rank.reserve(tokens.size());
+    std::unordered_map<std::string_view, std::uint64_t, SeededHash> rank_of_bytes;
+    std::unordered_set<std::uint64_t, SeededHash> ranks;
+    for (const RankedToken& token : tokens) {
+        if (token.bytes.empty()) return fail("a token is empty");
+        if (!rank_of_bytes.emplace(token.bytes, token.rank).second) {
+            return fail("a token is given twice (rank " + std::to_string(token.rank) + ")");
+        }
+        if (!ranks.insert(token.rank).second) {
+            return fail("rank " + std::to_string(token.rank) + " is given twice");
+        }
+        by_rank.push_back(&token);
+    }
+    std::sort(by_rank.begin(), by_rank.end(),
+              [](const RankedToken* a, const RankedToken* b) { return a->rank < b->rank; });
+
+    out.rank_of_id.resize(256);
+    for (unsigned b = 0; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const auto found = rank_of_bytes.find(byte);
+        if (found == rank_of_bytes.end()) {
+            return fail("no token for the byte " + hex_byte(static_cast<unsigned char>(b)));
+        }
+        out.rank_of_id[b] = found->second;
+    }
+    std::unordered_map<std::string_view, TokenId, SeededHash> id_of_bytes;
+    for (const RankedToken* token : by_rank) {
+        if (token->bytes.size() == 1) {
+            id_of_bytes.emplace(token->bytes, static_cast<unsigned char>(token->bytes[0]));
+        }
+    }
+
+    // Parts of the token being derived, as byte ranges.
+    std::vector<std::size_t> cuts;
+    for (const RankedToken* token : by_rank) {
+        const std::string_view bytes = token->bytes;
+        if (bytes.size() == 1) continue;
+        cuts.resize(bytes.size() + 1);
+        for (std::size_t k = 0; k <= bytes.size(); ++k) cuts[k] = k;
+        // Parts join while some neighbours make a token of lower rank: the lowest first,
+        // leftmost among equals.
+        while (cuts.size() > 3) {
+            std::size_t best = 0;
+            std::uint64_t best_rank = token->rank;
+            for (std::size_t k = 0; k + 2 < cuts.size(); ++k) {
+                const auto found = rank_of_bytes.find(bytes.substr(cuts[k], cuts[k + 2] - cuts[k]));
+                if (found != rank_of_bytes.end() && found->second < best_rank) {
+                    best = k;
+                    best_rank = found->second;
+                }
+            }
+            if (best_rank == token->rank) break;
+            cuts.erase(cuts.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+        }
+        if (cuts.size() != 3) {
+            return fail("the token of rank " + std::to_string(token->rank) +
+                        " cannot be made from two tokens of lower rank");
+        }
+        // Both parts are tokens of lower rank, each a byte or given its id already.
+        const auto left = id_of_bytes.find(bytes.substr(0, cuts[1]));
+        const auto right = id_of_bytes.find(bytes.substr(cuts[1]));
+        check(left != id_of_bytes.end() && right != id_of_bytes.end(), "a part has no id");
+        const TokenId id = 256 + out.rules.size();
+        out.rules.push_back({left->second, right->second});
+        out.rank_of_id.push_back(token->rank);
+        id_of_bytes.emplace(bytes, id);
+    }
+    return out;
+}
+
+}  // namespace tessaron::pretok
