@@ -85,7 +85,9 @@ def main():
         ours = core_seconds(driver, ["time-split", name], data, args.repeat)
         pattern = regex.compile(expression)
         peer = median_seconds(lambda: pattern.findall(text), max(1, args.repeat // 2))
-        print(f"split {name:7} tessaron {mb / ours:7.1f} MB/s   regex.findall {mb / peer:6.1f} MB/s")
+        print(
+            f"split {name:7} tessaron {mb / ours:7.1f} MB/s   regex.findall {mb / peer:6.1f} MB/s"
+        )
 
     try:
         import bpe_openai

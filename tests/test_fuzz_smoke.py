@@ -8,8 +8,8 @@ import subprocess
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TARGETS = ["model_reader", "arguments"]
-CORPUS = {"model_reader": "model", "arguments": "arguments"}
+TARGETS = ["model_reader", "rank_file", "arguments"]
+CORPUS = {"model_reader": "model", "rank_file": "ranks", "arguments": "arguments"}
 
 
 def binary(target):

@@ -6,10 +6,17 @@
 //   train PATTERN MERGES THREADS  stdin: the text; stdout: one "left right" line per rule
 //   encode PATTERN MODEL        stdin: the text; stdout: its ids, one per line, as the model
 //                               file MODEL encodes the text split by PATTERN
+//   time-split PATTERN N, time-ranks PATTERN RANKS N, time-train PATTERN MERGES THREADS N
+//                               print the median seconds of N runs of the work alone, for
+//                               bench/bench_pretok.py
 //   ranks PATTERN RANKS         the same with the rules derived from a tiktoken rank file,
 //                               the ids being the file's ranks; a refused file exits with 4
 //                               and the reason on stderr
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -88,7 +95,22 @@ int encode(SplitPattern pattern, const std::string& model) {
     return 0;
 }
 
-int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
+template <class Work>
+double median_seconds(int runs, Work&& work) {
+    std::vector<double> seconds;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        seconds.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+}
+
+// The model of a rank file, or the reason it is refused on stderr.
+std::optional<std::pair<tessaron::basic::Model, RulesFromRanks>> model_of_ranks(
+    const std::string& rank_path) {
     std::string data;
     if (std::FILE* f = std::fopen(rank_path.c_str(), "rb")) {
         char buffer[1 << 16];
@@ -100,17 +122,24 @@ int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
     const tessaron::persist::RankFile file = tessaron::persist::parse_rank_file(data);
     if (!file.error.empty()) {
         std::cerr << file.error << "\n";
-        return 4;
+        return std::nullopt;
     }
-    const RulesFromRanks derived = rules_from_ranks(file.tokens);
+    RulesFromRanks derived = rules_from_ranks(file.tokens);
     if (!derived.error.empty()) {
         std::cerr << derived.error << "\n";
-        return 4;
+        return std::nullopt;
     }
     tessaron::basic::MergeMap merges;
     for (std::size_t i = 0; i < derived.rules.size(); ++i) merges.insert(derived.rules[i], 256 + i);
     tessaron::basic::Model model;
     model.replace(std::move(merges), {}, "");
+    return std::pair{std::move(model), std::move(derived)};
+}
+
+int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
+    const auto loaded = model_of_ranks(rank_path);
+    if (!loaded) return 4;
+    const auto& [model, derived] = *loaded;
     const std::string text = read_all();
     std::vector<std::uint32_t> tokens;
     const tessaron::basic::EncodeTables& tables = model.encode_tables();
@@ -118,6 +147,35 @@ int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
     for (const std::uint32_t token : tokens) {
         std::cout << derived.rank_of_id[tables.token_ids()[token]] << '\n';
     }
+    return 0;
+}
+
+int time_command(const std::string& command, SplitPattern pattern, char** rest, int count) {
+    const int runs = std::stoi(rest[count - 1]);
+    const std::string text = read_all();
+    double seconds = 0;
+    if (command == "time-split" && count == 1) {
+        std::size_t pieces = 0;
+        seconds = median_seconds(runs, [&] {
+            for_each_piece(pattern, text, [&](std::size_t, std::size_t) { ++pieces; });
+        });
+        std::cerr << pieces / static_cast<std::size_t>(runs) << " pieces\n";
+    } else if (command == "time-ranks" && count == 2) {
+        const auto loaded = model_of_ranks(rest[0]);
+        if (!loaded) return 4;
+        std::vector<std::uint32_t> tokens;
+        seconds = median_seconds(runs, [&] {
+            tokens.clear();
+            PieceEncoder(loaded->first.encode_tables(), pattern).encode(text, tokens);
+        });
+    } else if (command == "time-train" && count == 3) {
+        seconds = median_seconds(runs, [&] {
+            learn_piece_merges(pattern, text, std::stoull(rest[0]), std::stoull(rest[1]));
+        });
+    } else {
+        return 2;
+    }
+    std::cout << seconds << '\n';
     return 0;
 }
 
@@ -141,5 +199,6 @@ int main(int argc, char** argv) {
     }
     if (command == "encode" && argc == 4) return encode(*pattern, argv[3]);
     if (command == "ranks" && argc == 4) return encode_by_ranks(*pattern, argv[3]);
+    if (command.starts_with("time-")) return time_command(command, *pattern, argv + 3, argc - 3);
     return 2;
 }
