@@ -24,6 +24,7 @@
 
 #include "persist/model_file_reader.hpp"
 #include "persist/rank_file.hpp"
+#include "tokenizer/pretok/encode_split.hpp"
 #include "tokenizer/pretok/piece_encoder.hpp"
 #include "tokenizer/pretok/piece_merge_learner.hpp"
 #include "tokenizer/pretok/rules_from_ranks.hpp"
@@ -75,7 +76,8 @@ std::string read_all() {
 
 int train(SplitPattern pattern, std::uint64_t merges, std::uint64_t threads) {
     const std::string text = read_all();
-    for (const auto& rule : learn_piece_merges(pattern, text, merges, threads)) {
+    const auto rules = learn_piece_merges(pattern, text, merges, threads);
+    for (const auto& rule : *rules) {
         std::cout << rule.left << ' ' << rule.right << '\n';
     }
     return 0;
@@ -87,11 +89,8 @@ int encode(SplitPattern pattern, const std::string& model) {
         std::cerr << "cannot load " << model << "\n";
         return 3;
     }
-    const std::string text = read_all();
-    std::vector<std::uint32_t> tokens;
-    const tessaron::basic::EncodeTables& tables = loaded.encode_tables();
-    PieceEncoder(tables, pattern).encode(text, tokens);
-    for (const std::uint32_t token : tokens) std::cout << tables.token_ids()[token] << '\n';
+    const tessaron::basic::Encoding ids = encode_split(loaded, pattern, read_all());
+    for (std::size_t i = 0; i < ids.size(); ++i) std::cout << ids[i] << '\n';
     return 0;
 }
 

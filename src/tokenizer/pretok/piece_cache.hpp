@@ -19,13 +19,14 @@ public:
     static constexpr std::size_t kLongestPiece = 64;
     static constexpr std::size_t kMaxEntries = 1 << 16;
 
-    PieceCache() : slots_(kSlots) {}
+    PieceCache() : slots_(kFirstSlots) {}
 
     // The tokens of a piece seen before, or an empty span.
     std::span<const std::uint32_t> find(std::string_view piece) const {
         if (piece.size() > kLongestPiece) return {};
         const std::uint64_t h = hash_(piece) | 1;  // 0 marks an empty slot
-        for (std::size_t i = h & kMask;; i = (i + 1) & kMask) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (slot.hash == 0) return {};
             if (slot.hash == h && slot.key_length == piece.size() &&
@@ -37,10 +38,10 @@ public:
 
     void insert(std::string_view piece, std::span<const std::uint32_t> tokens) {
         if (piece.size() > kLongestPiece || used_ == kMaxEntries) return;
+        // At most half full, so that probes stay short.
+        if (2 * (used_ + 1) > slots_.size()) grow();
         const std::uint64_t h = hash_(piece) | 1;
-        std::size_t i = h & kMask;
-        while (slots_[i].hash != 0) i = (i + 1) & kMask;
-        slots_[i] = {
+        slots_[free_slot(h)] = {
             h, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(tokens_.size()),
             static_cast<std::uint16_t>(piece.size()), static_cast<std::uint16_t>(tokens.size())};
         keys_.append(piece);
@@ -49,9 +50,8 @@ public:
     }
 
 private:
-    // Twice the entries, so that probes stay short when it is full.
-    static constexpr std::size_t kSlots = 2 * kMaxEntries;
-    static constexpr std::size_t kMask = kSlots - 1;
+    // Small at first: a short text should not pay for clearing a large table.
+    static constexpr std::size_t kFirstSlots = 256;
 
     struct Slot {
         std::uint64_t hash;
@@ -60,6 +60,21 @@ private:
         std::uint16_t key_length;
         std::uint16_t token_count;
     };
+
+    std::size_t free_slot(std::uint64_t h) const {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i].hash != 0) i = (i + 1) & mask;
+        return i;
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.hash != 0) slots_[free_slot(slot.hash)] = slot;
+        }
+    }
 
     std::vector<Slot> slots_;
     std::string keys_;

@@ -45,7 +45,8 @@ public:
         for (std::uint32_t r = 0; r < records_.size(); ++r) push(r);
     }
 
-    std::vector<basic::LearnedMerge> run(std::uint64_t max_merges) {
+    std::optional<std::vector<basic::LearnedMerge>> run(std::uint64_t max_merges,
+                                                        const basic::TrainProgress& progress) {
         std::vector<basic::LearnedMerge> learned;
         while (learned.size() < max_merges) {
             const std::uint32_t chosen = pop_most_frequent();
@@ -53,6 +54,7 @@ public:
             const auto id = static_cast<std::uint32_t>(256 + learned.size());
             learned.push_back({records_[chosen].left, records_[chosen].right});
             merge(chosen, id);
+            if (progress && !progress(learned.size(), max_merges)) return std::nullopt;
         }
         return learned;
     }
@@ -170,18 +172,19 @@ private:
 
 }  // namespace
 
-std::vector<basic::LearnedMerge> learn_piece_merges(std::span<const PieceCount> pieces,
-                                                    std::uint64_t max_merges) {
-    if (max_merges == 0) return {};
+std::optional<std::vector<basic::LearnedMerge>> learn_piece_merges(
+    std::span<const PieceCount> pieces, std::uint64_t max_merges,
+    const basic::TrainProgress& progress) {
+    if (max_merges == 0) return std::vector<basic::LearnedMerge>{};
     PieceMergeLearner learner(pieces);
-    return learner.run(max_merges);
+    return learner.run(max_merges, progress);
 }
 
-std::vector<basic::LearnedMerge> learn_piece_merges(SplitPattern pattern, std::string_view text,
-                                                    std::uint64_t max_merges,
-                                                    std::uint64_t threads) {
-    if (max_merges == 0) return {};
-    return learn_piece_merges(count_pieces(pattern, text, threads), max_merges);
+std::optional<std::vector<basic::LearnedMerge>> learn_piece_merges(
+    SplitPattern pattern, std::string_view text, std::uint64_t max_merges, std::uint64_t threads,
+    const basic::TrainProgress& progress) {
+    if (max_merges == 0) return std::vector<basic::LearnedMerge>{};
+    return learn_piece_merges(count_pieces(pattern, text, threads), max_merges, progress);
 }
 
 }  // namespace tessaron::pretok
