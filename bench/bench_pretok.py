@@ -1,6 +1,6 @@
 """Splitting, training and encoding with a split pattern, beside the peers, on one text.
 
-    pip install '.[bench]'  &&  python bench/bench_pretok.py [--text FILE] [--repeat 5]
+    pip install '.[bench]'  &&  python -m bench.bench_pretok [--text FILE] [--repeat 5]
 
 The core is timed inside tests/drivers/pretok_driver.cpp (built here with CMake), without a
 Python surface: bytes in, token numbers out. The peers are timed in this process as their
@@ -15,15 +15,13 @@ import os
 import pathlib
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
-HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "tests"))
+from tests import pretok_driver
+from tests.reference.patterns import EXPRESSIONS
 
-import pretok_driver  # noqa: E402
-from reference.patterns import EXPRESSIONS  # noqa: E402
+HERE = pathlib.Path(__file__).resolve().parent
 
 
 def median_seconds(run, repeat):

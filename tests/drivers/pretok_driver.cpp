@@ -85,7 +85,7 @@ int train(SplitPattern pattern, std::uint64_t merges, std::uint64_t threads) {
 
 int encode(SplitPattern pattern, const std::string& model) {
     tessaron::basic::Model loaded;
-    if (tessaron::persist::read_model_file(loaded, model)) {
+    if (!tessaron::persist::read_model_file(loaded, model).ok()) {
         std::cerr << "cannot load " << model << "\n";
         return 3;
     }
