@@ -6,7 +6,7 @@ BIN := $(VENV)/bin
 TESSARON_WERROR ?= OFF
 WERROR_SETTING = --config-settings=cmake.define.TESSARON_WERROR=$(TESSARON_WERROR)
 
-.PHONY: install test demo bench-peers clean test-sanitize format lint
+.PHONY: install test demo bench-peers clean test-sanitize test-pool-steps format lint
 
 $(BIN)/python:
 	$(PYTHON) -m venv $(VENV)
@@ -58,7 +58,21 @@ bench-peers: install
 	$(BIN)/python -m bench.bench_peers
 
 clean:
-	rm -rf build $(VENV) $(SAN_VENV)
+	rm -rf build $(VENV) $(SAN_VENV) $(STEPS_VENV)
+
+# The training tests against a build in which every merge step runs on the worker pool,
+# however few occurrences it has, so that small texts cross the stretch boundaries.
+STEPS_VENV := .venv-pool-steps
+
+$(STEPS_VENV)/bin/python:
+	$(PYTHON) -m venv $(STEPS_VENV)
+	$(STEPS_VENV)/bin/python -m pip install -q --upgrade pip
+
+test-pool-steps: $(STEPS_VENV)/bin/python
+	$(STEPS_VENV)/bin/python -m pip install -q '.[test]' \
+		--config-settings=cmake.define.TESSARON_PARALLEL_MERGE_MIN=1 \
+		--config-settings=build-dir=build/pool-steps
+	$(STEPS_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/test_train.py
 
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_VENV := .venv-sanitize

@@ -1,4 +1,5 @@
-"""Training benchmark: wall seconds, MB/s and peak memory of BasicTokenizer.train.
+"""Training benchmark: wall seconds and peak memory of BasicTokenizer.train, one thread and
+two side by side, beside the peers on the same text.
 
 Each measured run happens in a fresh interpreter: it loads the corpus, notes its resident
 memory, resets the kernel's peak-memory mark (/proc/self/clear_refs), trains, and reads
@@ -6,16 +7,23 @@ the peak back (VmHWM). Peak memory is that peak minus the memory before training
 interpreter and the loaded text are not counted; the UTF-8 copy that Python keeps for a
 non-ASCII str is. Medians of --repeat runs are printed.
 
-Beside it, in the same run, the naive recount-everything algorithm (the pure-Python
-reference in tests/reference/train.py) and train itself learn the same merges from a
-small prefix of the prose corpus.
+--baseline DIR puts an older build of the module (a directory holding its tessaron*.so)
+beside this one, measured in the same run. When the bench extra is installed, Hugging Face
+tokenizers (byte-level BPE on lines) and sentencepiece (BPE, 2 threads) train on the same
+text; both count only inside words, an easier job.
+
+Beside it, the naive recount-everything algorithm (the pure-Python reference in
+tests/reference/train.py) and train itself learn the same merges from a small prefix of
+the prose corpus.
 
 Make the corpora first: python -m bench.make_corpora
-Run: python -m bench.bench_train [--repeat 3] [--vocab 1024 8192 32768] [--threads 1 2]
+Run: python -m bench.bench_train [--repeat 3] [--vocab 8192 32768] [--baseline DIR]
 """
 
 import argparse
+import importlib.util
 import json
+import os
 import pathlib
 import statistics
 import subprocess
@@ -24,9 +32,8 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 
-RUN_ONE = r"""
+PEAK = r"""
 import json, resource, sys, time
-from tessaron import BasicTokenizer
 
 def status(field):
     with open("/proc/self/status") as f:
@@ -35,43 +42,79 @@ def status(field):
                 return int(line.split()[1]) * 1024
     return None
 
-path, vocab_size, num_threads = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-with open(path, encoding="utf-8") as f:
-    text = f.read()
-tok = BasicTokenizer(num_threads)
-before = status("VmRSS")
-try:
-    with open("/proc/self/clear_refs", "w") as f:
-        f.write("5")
-    method = "VmHWM"
-except OSError:
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    method = "ru_maxrss"
-start = time.perf_counter()
-tok.train(text, vocab_size)
-seconds = time.perf_counter() - start
-peak = status("VmHWM") if method == "VmHWM" else (
-    resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024)
-merges = 0
-while True:
+def measure(run):
+    before = status("VmRSS")
     try:
-        tok.decode([256 + merges])
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
     except OSError:
-        break
-    merges += 1
-print(json.dumps({"seconds": seconds, "peak": peak - before, "merges": merges,
-                  "method": method}))
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    start = time.perf_counter()
+    run()
+    seconds = time.perf_counter() - start
+    peak = status("VmHWM") or resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    print(json.dumps({"seconds": seconds, "peak": peak - before}))
 """
 
+JOBS = {
+    "tessaron": PEAK
+    + r"""
+from tessaron import BasicTokenizer
+path, vocab_size, threads = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+with open(path, encoding="utf-8") as f:
+    text = f.read()
+tok = BasicTokenizer(threads)
+measure(lambda: tok.train(text, vocab_size))
+""",
+    "tokenizers": PEAK
+    + r"""
+from tokenizers import Tokenizer, decoders, models, pre_tokenizers, trainers
+path, vocab_size, threads = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+with open(path, encoding="utf-8") as f:
+    lines = f.read().splitlines(keepends=True)
+tok = Tokenizer(models.BPE())
+tok.pre_tokenizer = pre_tokenizers.ByteLevel(add_prefix_space=False, use_regex=False)
+tok.decoder = decoders.ByteLevel()
+trainer = trainers.BpeTrainer(vocab_size=vocab_size, min_frequency=0, show_progress=False,
+                              initial_alphabet=pre_tokenizers.ByteLevel.alphabet())
+measure(lambda: tok.train_from_iterator(lines, trainer=trainer))
+""",
+    "sentencepiece": PEAK
+    + r"""
+import os, tempfile
+import sentencepiece as spm
+path, vocab_size, threads = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+prefix = os.path.join(tempfile.mkdtemp(), "sp")
+measure(lambda: spm.SentencePieceTrainer.train(
+    input=path, model_prefix=prefix, model_type="bpe", vocab_size=vocab_size,
+    byte_fallback=True, character_coverage=1.0, split_by_whitespace=False,
+    split_by_unicode_script=False, split_by_number=False, split_digits=False,
+    max_sentence_length=1 << 24, input_sentence_size=0, normalization_rule_name="identity",
+    remove_extra_whitespaces=False, add_dummy_prefix=False, allow_whitespace_only_pieces=True,
+    hard_vocab_limit=False, num_threads=threads, minloglevel=2))
+""",
+}
 
-def measure(path, vocab_size, num_threads):
+
+def measure(job, path, vocab_size, threads, module_dir=None):
+    env = dict(os.environ)
+    if module_dir:
+        env["PYTHONPATH"] = os.pathsep.join(filter(None, [module_dir, env.get("PYTHONPATH")]))
     result = subprocess.run(
-        [sys.executable, "-c", RUN_ONE, str(path), str(vocab_size), str(num_threads)],
+        [sys.executable, "-c", JOBS[job], str(path), str(vocab_size), str(threads)],
         capture_output=True,
         text=True,
         check=True,
+        env=env,
     )
-    return json.loads(result.stdout)
+    return json.loads(result.stdout.splitlines()[-1])
+
+
+def medians(runs):
+    return (
+        statistics.median(r["seconds"] for r in runs),
+        statistics.median(r["peak"] for r in runs),
+    )
 
 
 def naive_beside(prose, prefix_bytes, vocab_size):
@@ -97,9 +140,10 @@ def main():
         type=pathlib.Path,
         default=[HERE / "data" / "prose.txt", HERE / "data" / "mixed.txt"],
     )
-    parser.add_argument("--vocab", nargs="+", type=int, default=[1024, 8192, 32768])
-    parser.add_argument("--threads", nargs="+", type=int, default=[1, 2])
+    parser.add_argument("--vocab", nargs="+", type=int, default=[8192, 32768])
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--baseline", help="directory holding an older tessaron*.so")
+    parser.add_argument("--no-peers", action="store_true")
     parser.add_argument("--naive-prefix", type=int, default=50_000)
     parser.add_argument("--naive-vocab", type=int, default=512)
     args = parser.parse_args()
@@ -107,22 +151,47 @@ def main():
     missing = [str(p) for p in args.corpora if not p.exists()]
     if missing:
         sys.exit(f"missing corpora {missing}: run python -m bench.make_corpora first")
+    builds = [("this build", None)]
+    if args.baseline:
+        builds.append(("baseline", args.baseline))
+    peers = (
+        []
+        if args.no_peers
+        else [p for p in ("tokenizers", "sentencepiece") if importlib.util.find_spec(p)]
+    )
 
     print(
-        f"{'corpus':<10} {'MB':>6} {'vocab':>6} {'thr':>3} {'merges':>6} "
-        f"{'median s':>9} {'MB/s':>7} {'peak MB':>8} {'B/byte':>7}"
+        f"{'corpus':<8} {'MB':>5} {'vocab':>6} {'build':<26} {'1 thr s':>8} {'2 thr s':>8} "
+        f"{'x':>5} {'B/byte 1':>9} {'B/byte 2':>9}"
     )
     for path in args.corpora:
         size = path.stat().st_size
         for vocab_size in args.vocab:
-            for num_threads in args.threads:
-                runs = [measure(path, vocab_size, num_threads) for _ in range(args.repeat)]
-                seconds = statistics.median(r["seconds"] for r in runs)
-                peak = statistics.median(r["peak"] for r in runs)
+            lines = {}
+            for _ in range(args.repeat):
+                # Interleaved, so that a busy machine slows every build alike.
+                for label, module_dir in builds:
+                    for threads in (1, 2):
+                        lines.setdefault((label, threads), []).append(
+                            measure("tessaron", path, vocab_size, threads, module_dir)
+                        )
+                for peer in peers:
+                    lines.setdefault((peer, 2), []).append(measure(peer, path, vocab_size, 2))
+            for label, _ in builds:
+                s1, p1 = medians(lines[(label, 1)])
+                s2, p2 = medians(lines[(label, 2)])
                 print(
-                    f"{path.stem:<10} {size / 1e6:>6.1f} {vocab_size:>6} {num_threads:>3} "
-                    f"{runs[0]['merges']:>6} {seconds:>9.3f} {size / 1e6 / seconds:>7.1f} "
-                    f"{peak / 1e6:>8.1f} {peak / size:>7.2f}",
+                    f"{path.stem:<8} {size / 1e6:>5.1f} {vocab_size:>6} {label:<26} "
+                    f"{s1:>8.3f} {s2:>8.3f} {s1 / s2:>5.2f} {p1 / size:>9.2f} "
+                    f"{p2 / size:>9.2f}",
+                    flush=True,
+                )
+            for peer in peers:
+                s2, p2 = medians(lines[(peer, 2)])
+                print(
+                    f"{path.stem:<8} {size / 1e6:>5.1f} {vocab_size:>6} "
+                    f"{peer + ' (pre-split)':<26} {'':>8} {s2:>8.3f} {'':>5} {'':>9} "
+                    f"{p2 / size:>9.2f}",
                     flush=True,
                 )
 

@@ -1,6 +1,7 @@
 """Training: exact merges against the naive reference, the worked examples, the state it
 leaves, failures, and the worker pool's threads (checked in subprocesses)."""
 
+import json
 import os
 import random
 import subprocess
@@ -95,6 +96,73 @@ def test_chunked_first_count_for_every_chunk_size():
                 tok = BasicTokenizer(num_threads)
                 tok.train(text, 300)
                 assert learned_tokens(tok) == expected, (text, num_threads)
+
+
+def worst_cases(size):
+    rng = random.Random(size)
+    random_bytes = bytes(rng.randrange(256) for _ in range(size)).decode("latin-1")
+    return {
+        "one byte repeated": "a" * size,
+        "two bytes alternating": "ab" * (size // 2) + "a",
+        "random bytes": random_bytes,
+        "words": " ".join(
+            rng.choice(["the", "cat", "sat", "on", "a", "mat."]) for _ in range(size // 4)
+        ),
+    }
+
+
+MERGES_ON_THE_POOL = """
+    import json, sys
+    from tessaron import BasicTokenizer
+    texts, vocab_size = json.loads(sys.stdin.read())
+    out = {}
+    for name, text in texts.items():
+        for num_threads in range(1, 9):
+            tok = BasicTokenizer(num_threads)
+            tok.train(text, vocab_size)
+            tokens = []
+            while True:
+                try:
+                    tokens.append(tok.decode([256 + len(tokens)]))
+                except OSError:
+                    break
+            out[f"{name} {num_threads}"] = tokens
+    print(json.dumps(out))
+"""
+
+
+@pytest.mark.parametrize("pool_size", [1, 2, 3, 4])
+def test_merge_steps_on_pools_of_every_size(pool_size):
+    # Long enough that the first steps have the occurrences that send them to the pool.
+    texts = worst_cases(40_000)
+    vocab_size = 290
+    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
+    env["RAYON_NUM_THREADS"] = str(pool_size)
+    result = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(MERGES_ON_THE_POOL)],
+        input=json.dumps([texts, vocab_size]),
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=True,
+    )
+    learned = json.loads(result.stdout)
+    for name, text in texts.items():
+        expected = expected_tokens(text, vocab_size)
+        for num_threads in range(1, 9):
+            assert learned[f"{name} {num_threads}"] == expected, (name, num_threads)
+
+
+def test_long_training_that_compacts_the_occurrence_lists():
+    # Enough merges on a two-letter text that mostly stale lists are dropped from the index.
+    rng = random.Random(11)
+    text = "".join(rng.choice("ab") for _ in range(60_000))
+    expected = expected_tokens(text, 1256)
+    for num_threads in (1, 3):
+        tok = BasicTokenizer(num_threads)
+        tok.train(text, 1256)
+        assert learned_tokens(tok) == expected, num_threads
 
 
 @pytest.mark.parametrize(

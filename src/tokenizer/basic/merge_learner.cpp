@@ -1,6 +1,7 @@
 #include "tokenizer/basic/merge_learner.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "tokenizer/basic/byte_pair_counts.hpp"
 #include "tokenizer/basic/formed_pairs.hpp"
@@ -8,7 +9,13 @@
 #include "tokenizer/basic/pair_table.hpp"
 #include "tokenizer/basic/position_list.hpp"
 #include "tokenizer/basic/token_sequence.hpp"
+#include "parallel/worker_pool.hpp"
 #include "support/internal_failure.hpp"
+
+// The smallest merge step that runs on the pool; test builds set 1 so that every step does.
+#ifndef TESSARON_PARALLEL_MERGE_MIN
+#define TESSARON_PARALLEL_MERGE_MIN 2048
+#endif
 
 namespace tessaron::basic {
 
@@ -42,8 +49,13 @@ public:
                  std::uint64_t num_threads)
         : seq_(bytes),
           table_(RecordKey{&records_}),
-          threshold_(first_threshold(bytes.size(), max_merges)) {
-        const bool chunked = num_threads >= 2 && bytes.size() >= num_threads;
+          threshold_(first_threshold(bytes.size(), max_merges)),
+          // Without a chunked first count the pool stays unstarted.
+          stretches_(num_threads >= 2 && bytes.size() >= num_threads
+                         ? std::min<std::uint64_t>(num_threads, kMaxStretches)
+                         : 1) {
+        for (Stretch& stretch : stretches_) stretch_notes_.push_back(&stretch.formed);
+        const bool chunked = stretches_.size() > 1;
         index_byte_pairs(
             bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
     }
@@ -57,7 +69,11 @@ public:
             if (chosen == kMissing) break;
             const Record record = records_[chosen];
             const auto id = static_cast<std::uint32_t>(256 + learned.size());
-            replace_all(chosen, id);
+            if (stretches_.size() > 1 && record.count >= kParallelMerge) {
+                replace_all_in_stretches(chosen, id);
+            } else {
+                replace_all(chosen, id);
+            }
             index_formed_pairs(chosen, id);
             learned.push_back({record.left, record.right});
         }
@@ -67,6 +83,11 @@ public:
 
 private:
     static constexpr std::uint32_t kMissing = ~std::uint32_t{0};
+    // A merge step with at least this many occurrences runs on the worker pool, its
+    // sequence cut into one stretch per thread: below it, handing the work over costs more
+    // than it saves. The test build sets it to 1.
+    static constexpr std::uint32_t kParallelMerge = TESSARON_PARALLEL_MERGE_MIN;
+    static constexpr std::uint64_t kMaxStretches = 256;
     // Pairs that a merge forms fewer times than the threshold get no record until the best
     // count falls below it, and then the threshold halves: most formed pairs are rare, and
     // their records would dominate memory. The last rule learned on prose and code occurs
@@ -92,8 +113,9 @@ private:
         return {arena_.data() + records_[index].offset, arena_.data() + end_of(index)};
     }
 
-    // Calls visit(p) for every position of the list, prefetching the slots of the positions
-    // kLookahead ahead: the positions jump across the whole text.
+    // Calls visit(p) for every position of the list, or until visit returns false,
+    // prefetching the slots of the positions kLookahead ahead: the positions jump across the
+    // whole text.
     template <class Visit>
     void walk(PositionReader list, Visit&& visit) const {
         std::uint32_t ahead[kLookahead];
@@ -105,13 +127,15 @@ private:
         for (std::size_t i = 0;; i = (i + 1) % kLookahead) {
             if (list.done()) {
                 // The last positions, in order, from the ring.
-                for (std::size_t k = 0; k < size; ++k) visit(ahead[(i + k) % kLookahead]);
+                for (std::size_t k = 0; k < size; ++k) {
+                    if (!visit(ahead[(i + k) % kLookahead])) return;
+                }
                 return;
             }
             const std::uint32_t p = ahead[i];
             ahead[i] = list.next();
             seq_.prefetch(ahead[i]);
-            visit(p);
+            if (!visit(p)) return;
         }
     }
 
@@ -257,7 +281,7 @@ private:
         const std::uint32_t n = seq_.size();
         formed_.clear();
         walk(list_of(chosen), [&](std::uint32_t p) {
-            if (!seq_.holds(p, record.left, record.right)) return;
+            if (!seq_.holds(p, record.left, record.right)) return true;
             const std::uint32_t q = seq_.next(p);
             const std::uint32_t end = seq_.next(q);
             if (p > 0) {
@@ -269,7 +293,71 @@ private:
             }
             if (end < n) formed_.note(FormedPairs::kIdLeft, seq_.at(end), p);
             seq_.merge(p, q, end, id);
+            return true;
         });
+        records_[chosen].count = 0;
+    }
+
+    // replace_all on the pool. Stretch k starts at the first occurrence at or past k * n / T
+    // whose token before is not `right`, so no occurrence ends right before a stretch: the
+    // stretches' occurrences never touch, and each stretch's merges, notes and retractions
+    // are those of the serial walk. A first pass on the pool only reads the sequence and
+    // notes where to merge; a second writes the merges, each within its own occurrences.
+    void replace_all_in_stretches(std::uint32_t chosen, std::uint32_t id) {
+        const Record record = records_[chosen];
+        const std::uint32_t n = seq_.size();
+        const std::size_t parts = stretches_.size();
+        const auto starts_stretch = [&](std::uint32_t p) {
+            return seq_.holds(p, record.left, record.right) &&
+                   (p == 0 || seq_.at(seq_.prev(p)) != record.right);
+        };
+        parallel::WorkerPool& pool = parallel::WorkerPool::global();
+        pool.run(parts, [&](std::size_t k) {
+            Stretch& stretch = stretches_[k];
+            stretch.merge_at.clear();
+            const auto from = static_cast<std::uint32_t>(std::uint64_t{n} * k / parts);
+            const auto to = static_cast<std::uint32_t>(std::uint64_t{n} * (k + 1) / parts);
+            const bool last = k + 1 == parts;
+            PositionReader list = list_of(chosen);
+            list.skip_to(from);
+            bool started = k == 0;
+            std::uint32_t last_p = 0;
+            std::uint32_t last_q = kMissing;
+            walk(list, [&](std::uint32_t p) {
+                if (!started) {
+                    if (!starts_stretch(p)) return true;
+                    started = true;
+                    if (!last && p >= to) return false;
+                } else if (!last && p >= to && starts_stretch(p)) {
+                    return false;
+                }
+                // Consumed as the right of the merge before (only when left == right).
+                if (!seq_.holds(p, record.left, record.right) || p == last_q) return true;
+                const std::uint32_t q = seq_.next(p);
+                const std::uint32_t end = seq_.next(q);
+                if (p > 0) {
+                    const std::uint32_t h = seq_.prev(p);
+                    if (h == last_q) {
+                        stretch.formed.retract_last();
+                        stretch.formed.note(FormedPairs::kIdRight, id, last_p);
+                    } else {
+                        stretch.formed.note(FormedPairs::kIdRight, seq_.at(h), h);
+                    }
+                }
+                if (end < n) stretch.formed.note(FormedPairs::kIdLeft, seq_.at(end), p);
+                stretch.merge_at.push_back(p);
+                last_p = p;
+                last_q = q;
+                return true;
+            });
+        });
+        pool.run(parts, [&](std::size_t k) {
+            for (std::uint32_t p : stretches_[k].merge_at) {
+                const std::uint32_t q = seq_.next(p);
+                seq_.merge(p, q, seq_.next(q), id);
+            }
+        });
+        formed_.clear();
         records_[chosen].count = 0;
     }
 
@@ -284,7 +372,7 @@ private:
     // still holds, so a group's size is its pair's count.
     void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id) {
         const Record chosen = records_[chosen_index];
-        formed_.group(id + 1);
+        formed_.group(id + 1, stretch_notes_);
         sizes_.clear();
         std::uint64_t wanted = 0;
         for (const FormedPairs::Group& group : formed_.groups()) {
@@ -347,49 +435,79 @@ private:
     }
 
     // Rewrites the arena in place, keeping the lists of live pairs; with drop_stale, the
-    // lists that are at least half stale keep only the positions where their pair still
-    // stands (checking a position costs a read at a random place of the sequence). Every
-    // list moves towards the front. A kept position's gap spans the gaps of the positions
-    // dropped before it and takes no more bytes than they did, so writing never overtakes
-    // reading.
+    // lists that are at least half stale first keep only the positions where their pair
+    // still stands, each within its own bytes (checking a position costs a read at a random
+    // place of the sequence, so the lists are shared among the stretches' workers). Then
+    // every list moves towards the front.
     void compact(bool drop_stale) {
+        lengths_.resize(records_.size());
+        for (std::uint32_t i = 0; i < records_.size(); ++i) {
+            lengths_[i] = end_of(i) - records_[i].offset;
+        }
+        if (drop_stale && stretches_.size() > 1) {
+            const std::size_t parts = stretches_.size();
+            parallel::WorkerPool::global().run(parts, [&](std::size_t k) {
+                const auto first = [&](std::size_t part) {
+                    const std::uint64_t at = arena_.size() * part / parts;
+                    return std::partition_point(records_.begin(), records_.end(),
+                                                [&](const Record& r) { return r.offset < at; }) -
+                           records_.begin();
+                };
+                for (auto i = first(k); i < first(k + 1); ++i) {
+                    drop_stale_positions(static_cast<std::uint32_t>(i));
+                }
+            });
+        } else if (drop_stale) {
+            for (std::uint32_t i = 0; i < records_.size(); ++i) drop_stale_positions(i);
+        }
         std::uint64_t write = 0;
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
-            const std::uint64_t read = records_[i].offset;
-            const std::uint64_t read_end = end_of(i);
             Record& record = records_[i];
+            const std::uint64_t read = record.offset;
             record.offset = write;
             if (record.count == 0) continue;
-            if (!drop_stale || record.entries - record.count < record.count) {
-                std::copy(arena_.begin() + static_cast<std::ptrdiff_t>(read),
-                          arena_.begin() + static_cast<std::ptrdiff_t>(read_end),
-                          arena_.begin() + static_cast<std::ptrdiff_t>(write));
-                write += read_end - read;
-                continue;
-            }
-            PositionWriter writer(arena_.data() + write);
-            std::uint32_t kept = 0;
-            walk(PositionReader(arena_.data() + read, arena_.data() + read_end),
-                 [&](std::uint32_t p) {
-                     if (!seq_.holds(p, record.left, record.right)) return;
-                     writer.put(p);
-                     ++kept;
-                 });
-            check(kept == record.count, "pair index lost an occurrence");
-            record.entries = kept;
-            write = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            std::memmove(arena_.data() + write, arena_.data() + read, lengths_[i]);
+            write += lengths_[i];
         }
         arena_.resize(write);
     }
 
+    // A kept position's gap spans the gaps of the positions dropped before it and takes no
+    // more bytes than they did, so writing never overtakes reading.
+    void drop_stale_positions(std::uint32_t i) {
+        Record& record = records_[i];
+        if (record.count == 0 || record.entries - record.count < record.count) return;
+        std::uint8_t* begin = arena_.data() + record.offset;
+        PositionWriter writer(begin);
+        std::uint32_t kept = 0;
+        walk(PositionReader(begin, begin + lengths_[i]), [&](std::uint32_t p) {
+            if (!seq_.holds(p, record.left, record.right)) return true;
+            writer.put(p);
+            ++kept;
+            return true;
+        });
+        check(kept == record.count, "pair index lost an occurrence");
+        record.entries = kept;
+        lengths_[i] = static_cast<std::uint64_t>(writer.end() - begin);
+    }
+
+    // One worker's share of a merge step on the pool.
+    struct Stretch {
+        std::vector<std::uint32_t> merge_at;  // where the pair merges, ascending
+        FormedPairs formed;
+    };
+
     TokenSequence seq_;
     std::vector<std::uint8_t> arena_;
     std::vector<std::uint64_t> sizes_;  // per formed group, the bytes of its list
+    std::vector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
     std::vector<Record> records_;
     PairTable<RecordKey> table_;
     PairQueue queue_;
     FormedPairs formed_;
     std::uint32_t threshold_;
+    std::vector<Stretch> stretches_;
+    std::vector<FormedPairs*> stretch_notes_;  // empty between steps
 };
 
 }  // namespace

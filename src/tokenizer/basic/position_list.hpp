@@ -45,6 +45,18 @@ public:
     PositionReader(const std::uint8_t* begin, const std::uint8_t* end) : at_(begin), end_(end) {}
 
     bool done() const { return at_ == end_; }
+    // Moves on to the first position at or past bound, leaving it to be read.
+    void skip_to(std::uint32_t bound) {
+        while (!done()) {
+            const std::uint8_t* at = at_;
+            const std::uint32_t position = position_;
+            if (next() >= bound) {
+                at_ = at;
+                position_ = position;
+                return;
+            }
+        }
+    }
     std::uint32_t next() {
         std::uint32_t gap = *at_++;
         if (gap >= 128) {
