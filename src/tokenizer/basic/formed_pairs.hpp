@@ -33,19 +33,27 @@ public:
         std::uint32_t end;
     };
 
-    // Groups the notes per pair, these first, then those of `later` (later stretches of the
-    // sequence), ids_in_use bounding `other`; all notes are used up.
-    void group(std::uint32_t ids_in_use, std::span<FormedPairs* const> later = {}) {
+    // Groups the notes per pair, ids_in_use bounding `other`; the notes are used up.
+    void group(std::uint32_t ids_in_use) {
         groups_.clear();
         if (ids_in_use <= kDenseIds) {
-            group_by_table(ids_in_use, later);
-            for (FormedPairs* part : later) part->clear();
-            return;
+            group_by_table(ids_in_use);
+        } else {
+            group_by_sorting();
         }
-        for (FormedPairs* part : later) {
-            notes_.insert(notes_.end(), part->notes_.begin(), part->notes_.end());
-            part->clear();
-        }
+        notes_.clear();
+    }
+    const std::vector<Group>& groups() const { return groups_; }
+    std::span<const std::uint32_t> positions(const Group& group) const {
+        return {positions_.data() + group.begin, positions_.data() + group.end};
+    }
+
+private:
+    // Up to this many ids a counting pass groups the notes; beyond it they are sorted.
+    static constexpr std::uint32_t kDenseIds = 1u << 22;
+    static constexpr std::uint64_t kOtherMask = (std::uint64_t{1} << 31) - 1;
+
+    void group_by_sorting() {
         std::sort(notes_.begin(), notes_.end());
         positions_.resize(notes_.size());
         std::uint32_t begin = 0;
@@ -60,15 +68,6 @@ public:
             begin = end;
         }
     }
-    const std::vector<Group>& groups() const { return groups_; }
-    std::span<const std::uint32_t> positions(const Group& group) const {
-        return {positions_.data() + group.begin, positions_.data() + group.end};
-    }
-
-private:
-    // Up to this many ids a counting pass groups the notes; beyond it they are sorted.
-    static constexpr std::uint32_t kDenseIds = 1u << 22;
-    static constexpr std::uint64_t kOtherMask = (std::uint64_t{1} << 31) - 1;
 
     // Slot 2 * other + side.
     static std::size_t slot_of(std::uint64_t note) {
@@ -78,32 +77,24 @@ private:
 
     // A stable counting sort of the positions keyed by pair; the groups come out in
     // first-noted order.
-    void group_by_table(std::uint32_t ids_in_use, std::span<FormedPairs* const> later) {
+    void group_by_table(std::uint32_t ids_in_use) {
         if (counts_.size() < std::size_t{ids_in_use} * 2) {
             counts_.resize(std::size_t{ids_in_use} * 2);
         }
-        const auto for_each_note = [&](auto&& visit) {
-            for (std::uint64_t note : notes_) visit(note);
-            for (const FormedPairs* part : later) {
-                for (std::uint64_t note : part->notes_) visit(note);
-            }
-        };
         touched_.clear();
-        std::size_t notes = 0;
-        for_each_note([&](std::uint64_t note) {
+        for (std::uint64_t note : notes_) {
             if (counts_[slot_of(note)]++ == 0) touched_.push_back(slot_of(note));
-            ++notes;
-        });
+        }
         std::uint32_t offset = 0;
         for (std::size_t slot : touched_) {
             const std::uint32_t count = counts_[slot];
             counts_[slot] = offset;
             offset += count;
         }
-        positions_.resize(notes);
-        for_each_note([&](std::uint64_t note) {
+        positions_.resize(notes_.size());
+        for (std::uint64_t note : notes_) {
             positions_[counts_[slot_of(note)]++] = static_cast<std::uint32_t>(note);
-        });
+        }
         // Each slot now holds the end of its group, which is where the next group begins.
         std::uint32_t begin = 0;
         for (std::size_t slot : touched_) {

@@ -14,7 +14,7 @@
 
 // The smallest merge step that runs on the pool; test builds set 1 so that every step does.
 #ifndef TESSARON_PARALLEL_MERGE_MIN
-#define TESSARON_PARALLEL_MERGE_MIN 2048
+#define TESSARON_PARALLEL_MERGE_MIN 1024
 #endif
 
 namespace tessaron::basic {
@@ -54,7 +54,6 @@ public:
           stretches_(num_threads >= 2 && bytes.size() >= num_threads
                          ? std::min<std::uint64_t>(num_threads, kMaxStretches)
                          : 1) {
-        for (Stretch& stretch : stretches_) stretch_notes_.push_back(&stretch.formed);
         const bool chunked = stretches_.size() > 1;
         index_byte_pairs(
             bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
@@ -69,12 +68,13 @@ public:
             if (chosen == kMissing) break;
             const Record record = records_[chosen];
             const auto id = static_cast<std::uint32_t>(256 + learned.size());
-            if (stretches_.size() > 1 && record.count >= kParallelMerge) {
+            const bool on_pool = stretches_.size() > 1 && record.count >= kParallelMerge;
+            if (on_pool) {
                 replace_all_in_stretches(chosen, id);
             } else {
                 replace_all(chosen, id);
             }
-            index_formed_pairs(chosen, id);
+            index_formed_pairs(chosen, id, on_pool ? stretches_.size() : 1);
             learned.push_back({record.left, record.right});
         }
         if (progress && !progress(learned.size(), max_merges)) return std::nullopt;
@@ -83,6 +83,34 @@ public:
 
 private:
     static constexpr std::uint32_t kMissing = ~std::uint32_t{0};
+    static constexpr std::uint64_t kUntracked = ~std::uint64_t{0};
+
+    // A stretch's positions of one formed pair, as its part of the pair's list.
+    struct Part {
+        std::uint32_t first;
+        std::uint32_t last;
+        std::uint64_t inner;  // bytes of the gaps after the first position
+        std::uint64_t at;     // where in the arena the part goes, or kUntracked
+        std::uint32_t after;  // the position the part's first gap counts from
+    };
+
+    // One worker's share of a merge step on the pool (the only one off the pool).
+    struct Stretch {
+        std::vector<std::uint32_t> merge_at;  // where the pair merges, ascending
+        FormedPairs formed;
+        std::vector<Part> parts;  // per group of `formed`
+    };
+
+    // A pair that the step formed, over all stretches.
+    struct Formed {
+        FormedPairs::Side side;
+        std::uint32_t other;
+        std::uint32_t count;
+        std::uint64_t bytes;  // of its whole list
+        std::uint32_t last;   // position of the last part taken in
+        std::uint64_t at = 0;
+    };
+
     // A merge step with at least this many occurrences runs on the worker pool, its
     // sequence cut into one stretch per thread: below it, handing the work over costs more
     // than it saves. The test build sets it to 1.
@@ -279,7 +307,8 @@ private:
     void replace_all(std::uint32_t chosen, std::uint32_t id) {
         const Record record = records_[chosen];
         const std::uint32_t n = seq_.size();
-        formed_.clear();
+        FormedPairs& formed = stretches_[0].formed;
+        formed.clear();
         walk(list_of(chosen), [&](std::uint32_t p) {
             if (!seq_.holds(p, record.left, record.right)) return true;
             const std::uint32_t q = seq_.next(p);
@@ -288,10 +317,10 @@ private:
                 const std::uint32_t h = seq_.prev(p);
                 const std::uint32_t before = seq_.at(h);
                 // The previous occurrence ends here: its note (id, left) is undone.
-                if (before == id) formed_.retract_last();
-                formed_.note(FormedPairs::kIdRight, before, h);
+                if (before == id) formed.retract_last();
+                formed.note(FormedPairs::kIdRight, before, h);
             }
-            if (end < n) formed_.note(FormedPairs::kIdLeft, seq_.at(end), p);
+            if (end < n) formed.note(FormedPairs::kIdLeft, seq_.at(end), p);
             seq_.merge(p, q, end, id);
             return true;
         });
@@ -315,6 +344,7 @@ private:
         pool.run(parts, [&](std::size_t k) {
             Stretch& stretch = stretches_[k];
             stretch.merge_at.clear();
+            stretch.formed.clear();
             const auto from = static_cast<std::uint32_t>(std::uint64_t{n} * k / parts);
             const auto to = static_cast<std::uint32_t>(std::uint64_t{n} * (k + 1) / parts);
             const bool last = k + 1 == parts;
@@ -350,6 +380,7 @@ private:
                 last_q = q;
                 return true;
             });
+            summarize(stretch, id);
         });
         pool.run(parts, [&](std::size_t k) {
             for (std::uint32_t p : stretches_[k].merge_at) {
@@ -357,7 +388,6 @@ private:
                 seq_.merge(p, q, seq_.next(q), id);
             }
         });
-        formed_.clear();
         records_[chosen].count = 0;
     }
 
@@ -368,54 +398,114 @@ private:
         if (index != kMissing && index != chosen) records_[index].count -= count;
     }
 
-    // Every occurrence of a pair with the new id was noted in this step, and every note
-    // still holds, so a group's size is its pair's count.
-    void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id) {
-        const Record chosen = records_[chosen_index];
-        formed_.group(id + 1, stretch_notes_);
-        sizes_.clear();
-        std::uint64_t wanted = 0;
-        for (const FormedPairs::Group& group : formed_.groups()) {
-            const std::uint32_t count = group.end - group.begin;
-            // (other, id) replaced (other, left), and (id, other) replaced (right, other).
-            // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
-            if (group.side == FormedPairs::kIdLeft) {
-                drop(chosen.right, group.other, count, chosen_index);
-            } else {
-                drop(group.other == id ? chosen.right : group.other, chosen.left, count,
-                     chosen_index);
+    // Groups a stretch's notes per pair and notes, per group, what joining the group's part
+    // of the list to the parts before needs: its first and last position and the bytes of the
+    // gaps between its positions.
+    static void summarize(Stretch& stretch, std::uint32_t id) {
+        stretch.formed.group(id + 1);
+        stretch.parts.clear();
+        for (const FormedPairs::Group& group : stretch.formed.groups()) {
+            const std::span<const std::uint32_t> positions = stretch.formed.positions(group);
+            std::uint64_t inner = 0;
+            for (std::size_t i = 1; i < positions.size(); ++i) {
+                inner += gap_size(positions[i] - positions[i - 1]);
             }
-            sizes_.push_back(count >= threshold_ ? list_size(formed_.positions(group)) : 0);
-            wanted += sizes_.back();
-        }
-        make_room(wanted);
-        for (std::size_t g = 0; g < sizes_.size(); ++g) {
-            const FormedPairs::Group& group = formed_.groups()[g];
-            const std::uint32_t count = group.end - group.begin;
-            if (count < threshold_) continue;
-            const bool id_left = group.side == FormedPairs::kIdLeft;
-            const std::uint32_t left = id_left ? id : group.other;
-            const std::uint32_t right = id_left ? group.other : id;
-            const auto index = static_cast<std::uint32_t>(records_.size());
-            records_.push_back({left, right, count, count, arena_.size()});
-            const std::span<const std::uint32_t> positions = formed_.positions(group);
-            const std::size_t at = arena_.size();
-            arena_.resize(at + sizes_[g]);
-            PositionWriter writer(arena_.data() + at);
-            for (std::uint32_t p : positions) writer.put(p);
-            table_.insert(pair_key(left, right), index);
-            queue_.push(count, left, right, index);
+            stretch.parts.push_back({positions.front(), positions.back(), inner, 0, 0});
         }
     }
 
-    static std::uint64_t list_size(std::span<const std::uint32_t> positions) {
-        std::uint64_t size = 0;
-        std::uint32_t last = 0;
-        for (std::uint32_t p : positions) {
-            size += gap_size(p - last);
-            last = p;
+    // Every occurrence of a pair with the new id was noted in this step, and every note
+    // still holds, so a pair's count is the sum of its groups' sizes over the stretches.
+    // The stretches' parts of a list are written side by side, on the pool when the step
+    // ran there.
+    void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id, std::size_t parts) {
+        const Record chosen = records_[chosen_index];
+        if (parts == 1) summarize(stretches_[0], id);
+        if (slot_pair_.size() < std::size_t{id + 1} * 2) {
+            slot_pair_.resize(std::size_t{id + 1} * 2, kMissing);
         }
-        return size;
+        formed_.clear();
+        const auto pair_of = [&](const FormedPairs::Group& group) -> Formed& {
+            const std::size_t slot = std::size_t{group.other} * 2 + group.side;
+            if (slot_pair_[slot] == kMissing) {
+                slot_pair_[slot] = static_cast<std::uint32_t>(formed_.size());
+                formed_.push_back({group.side, group.other, 0, 0, 0});
+            }
+            return formed_[slot_pair_[slot]];
+        };
+        for (std::size_t k = 0; k < parts; ++k) {
+            const Stretch& stretch = stretches_[k];
+            for (std::size_t g = 0; g < stretch.parts.size(); ++g) {
+                const FormedPairs::Group& group = stretch.formed.groups()[g];
+                const Part& part = stretch.parts[g];
+                Formed& pair = pair_of(group);
+                pair.count += group.end - group.begin;
+                pair.bytes += gap_size(part.first - pair.last) + part.inner;
+                pair.last = part.last;
+            }
+        }
+        std::uint64_t wanted = 0;
+        for (Formed& pair : formed_) {
+            // (other, id) replaced (other, left), and (id, other) replaced (right, other).
+            // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
+            if (pair.side == FormedPairs::kIdLeft) {
+                drop(chosen.right, pair.other, pair.count, chosen_index);
+            } else {
+                drop(pair.other == id ? chosen.right : pair.other, chosen.left, pair.count,
+                     chosen_index);
+            }
+            if (pair.count >= threshold_) wanted += pair.bytes;
+        }
+        make_room(wanted);
+        for (Formed& pair : formed_) {
+            pair.last = 0;
+            if (pair.count < threshold_) {
+                pair.at = kUntracked;
+                continue;
+            }
+            const bool id_left = pair.side == FormedPairs::kIdLeft;
+            const std::uint32_t left = id_left ? id : pair.other;
+            const std::uint32_t right = id_left ? pair.other : id;
+            const auto index = static_cast<std::uint32_t>(records_.size());
+            records_.push_back({left, right, pair.count, pair.count, arena_.size()});
+            table_.insert(pair_key(left, right), index);
+            queue_.push(pair.count, left, right, index);
+            pair.at = arena_.size();
+            arena_.resize(arena_.size() + pair.bytes);
+        }
+        // Where each stretch's part of each list goes, and the position it follows.
+        for (std::size_t k = 0; k < parts; ++k) {
+            Stretch& stretch = stretches_[k];
+            for (std::size_t g = 0; g < stretch.parts.size(); ++g) {
+                Part& part = stretch.parts[g];
+                Formed& pair = pair_of(stretch.formed.groups()[g]);
+                part.at = pair.at;
+                part.after = pair.last;
+                if (pair.at == kUntracked) continue;
+                pair.at += gap_size(part.first - pair.last) + part.inner;
+                pair.last = part.last;
+            }
+        }
+        for (const Formed& pair : formed_) {
+            slot_pair_[std::size_t{pair.other} * 2 + pair.side] = kMissing;
+        }
+        const auto write_parts = [&](std::size_t k) {
+            const Stretch& stretch = stretches_[k];
+            for (std::size_t g = 0; g < stretch.parts.size(); ++g) {
+                const Part& part = stretch.parts[g];
+                if (part.at == kUntracked) continue;
+                PositionWriter writer(arena_.data() + part.at);
+                writer.resume_after(part.after);
+                for (std::uint32_t p : stretch.formed.positions(stretch.formed.groups()[g])) {
+                    writer.put(p);
+                }
+            }
+        };
+        if (parts == 1) {
+            write_parts(0);
+        } else {
+            parallel::WorkerPool::global().run(parts, write_parts);
+        }
     }
 
     // Dropping the lists of spent pairs, and failing that the stale positions of live ones,
@@ -491,23 +581,16 @@ private:
         lengths_[i] = static_cast<std::uint64_t>(writer.end() - begin);
     }
 
-    // One worker's share of a merge step on the pool.
-    struct Stretch {
-        std::vector<std::uint32_t> merge_at;  // where the pair merges, ascending
-        FormedPairs formed;
-    };
-
     TokenSequence seq_;
     std::vector<std::uint8_t> arena_;
-    std::vector<std::uint64_t> sizes_;  // per formed group, the bytes of its list
     std::vector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
     std::vector<Record> records_;
     PairTable<RecordKey> table_;
     PairQueue queue_;
-    FormedPairs formed_;
+    std::vector<Formed> formed_;
+    std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
     std::uint32_t threshold_;
     std::vector<Stretch> stretches_;
-    std::vector<FormedPairs*> stretch_notes_;  // empty between steps
 };
 
 }  // namespace
