@@ -186,6 +186,20 @@ def worker():
             tokenizer.load(path)
             reply = {"wall": time.perf_counter() - start, "cpu": time.process_time() - start_cpu}
             del tokenizer
+        elif op == "batch":
+            import tessaron_tools
+
+            if "tools" not in models:
+                models["tools"] = tessaron_tools.Tokenizer.load(
+                    os.path.join(DATA, f"{request['model']}.model")
+                )
+                data = text(request["text"])
+                step = len(data) // 1000 + 1
+                texts["documents"] = [data[i : i + step] for i in range(0, len(data), step)]
+            tokenizer, documents = models["tools"], texts["documents"]
+            start, start_cpu = time.perf_counter(), time.process_time()
+            tokenizer.encode_batch(documents, threads=request["threads"])
+            reply = {"wall": time.perf_counter() - start, "cpu": time.process_time() - start_cpu}
         elif op == "drop":
             texts.pop(request.get("text"), None)
             models.pop(request.get("model"), None)
@@ -228,6 +242,40 @@ def timed(workers, repeat, **request):
         (statistics.median(r["wall"] for r in rs), statistics.median(r["cpu"] for r in rs))
         for rs in runs
     ]
+
+
+def parallel_rows(worker, repeat, text_of):
+    """The second face's batches and the command line's jobs, this build only: 2 against 1."""
+    try:
+        import tessaron_tools  # noqa: F401
+    except ImportError:
+        print("(no tessaron_tools in this build: no batch rows)")
+        return
+    print(f"{'parallel, this build':<36} {'MB':>6} {'':>9}{'1 s':>10} {'2 s':>7} {'2 vs 1':>7}")
+    size = len(text_of("english").encode())
+    runs = {1: [], 2: []}
+    for _ in range(repeat):
+        for threads in (1, 2):
+            request = {"op": "batch", "model": "en-8000", "text": "english", "threads": threads}
+            runs[threads].append(worker.ask(**request)["wall"])
+    one, two = statistics.median(runs[1]), statistics.median(runs[2])
+    label = "encode_batch, 1,000 documents, 8k"
+    print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
+
+    cli = shutil.which("tessaron", path=os.path.dirname(sys.executable))
+    path = os.path.join(DATA, "mixed.txt")
+    model = os.path.join(DATA, "mixed-32000.model")
+    runs = {1: [], 2: []}
+    for _ in range(max(1, repeat // 2)):
+        for jobs in (1, 2):
+            start = time.perf_counter()
+            command = [cli, "encode", "-q", "-m", model, "--jobs", str(jobs), path]
+            subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
+            runs[jobs].append(time.perf_counter() - start)
+    one, two = statistics.median(runs[1]), statistics.median(runs[2])
+    label = "tessaron encode --jobs, mixed 32k"
+    size = os.path.getsize(path)
+    print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
 
 
 def main():
@@ -292,6 +340,8 @@ def main():
         if text_name == "mixed":
             for w in workers:
                 w.ask(op="drop", text="mixed")
+    if not args.only or "batch" in args.only or "jobs" in args.only:
+        parallel_rows(workers[0], args.repeat, text_of)
     columns = "".join(f"{n + ' ms':>10} {'(cpu)':>7}" for n in names)
     print(f"{'load':<36} {'MB':>6} {'rules':>9}{columns}")
     for label, model in load_rows:

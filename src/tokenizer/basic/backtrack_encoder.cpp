@@ -13,8 +13,9 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     dead_.assign(std::size_t{n} / 64 + 1, 0);
     auto dead = [&](std::uint32_t at) { return (dead_[at >> 6] >> (at & 63)) & 1; };
     // The budget grows with the furthest position reached, so a text the search cannot do
-    // is handed back early, before most of the work is wasted.
-    std::size_t budget = 4096;
+    // is handed back early, before most of the work is wasted; it starts with room for walks
+    // as deep as the longest token.
+    std::size_t budget = 4096 + 64 * trie_.longest();
     std::size_t steps = 0;
     std::uint32_t at = 0;
     std::uint32_t reach = 0;

@@ -44,6 +44,8 @@ public:
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
     std::uint32_t length(std::uint32_t token) const { return length_[token]; }
+    // The length of the longest self-encoding token.
+    std::size_t longest() const { return longest_; }
 
 private:
     void clear();
