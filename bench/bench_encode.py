@@ -246,36 +246,40 @@ def timed(workers, repeat, **request):
 
 def parallel_rows(worker, repeat, text_of):
     """The second face's batches and the command line's jobs, this build only: 2 against 1."""
+    print(f"{'parallel, this build':<36} {'MB':>6} {'':>9}{'1 s':>10} {'2 s':>7} {'2 vs 1':>7}")
+
+    def row(label, size, run, count):
+        runs = {1: [], 2: []}
+        for _ in range(count):
+            for n in (1, 2):
+                runs[n].append(run(n))
+        one, two = statistics.median(runs[1]), statistics.median(runs[2])
+        print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
+
     try:
         import tessaron_tools  # noqa: F401
-    except ImportError:
-        print("(no tessaron_tools in this build: no batch rows)")
-        return
-    print(f"{'parallel, this build':<36} {'MB':>6} {'':>9}{'1 s':>10} {'2 s':>7} {'2 vs 1':>7}")
-    size = len(text_of("english").encode())
-    runs = {1: [], 2: []}
-    for _ in range(repeat):
-        for threads in (1, 2):
+
+        def batch(threads):
             request = {"op": "batch", "model": "en-8000", "text": "english", "threads": threads}
-            runs[threads].append(worker.ask(**request)["wall"])
-    one, two = statistics.median(runs[1]), statistics.median(runs[2])
-    label = "encode_batch, 1,000 documents, 8k"
-    print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
+            return worker.ask(**request)["wall"]
+
+        size = len(text_of("english").encode())
+        row("encode_batch, 1,000 documents, 8k", size, batch, repeat)
+    except ImportError:
+        print("(no tessaron_tools in this build: no batch row)")
 
     cli = shutil.which("tessaron", path=os.path.dirname(sys.executable))
     path = os.path.join(DATA, "mixed.txt")
     model = os.path.join(DATA, "mixed-32000.model")
-    runs = {1: [], 2: []}
-    for _ in range(max(1, repeat // 2)):
-        for jobs in (1, 2):
-            start = time.perf_counter()
-            command = [cli, "encode", "-q", "-m", model, "--jobs", str(jobs), path]
-            subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
-            runs[jobs].append(time.perf_counter() - start)
-    one, two = statistics.median(runs[1]), statistics.median(runs[2])
-    label = "tessaron encode --jobs, mixed 32k"
-    size = os.path.getsize(path)
-    print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
+
+    def jobs(n):
+        start = time.perf_counter()
+        command = [cli, "encode", "-q", "-m", model, "--jobs", str(n), path]
+        subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
+        return time.perf_counter() - start
+
+    # 50 MB a run: half as many runs.
+    row("tessaron encode --jobs, mixed 32k", os.path.getsize(path), jobs, max(1, repeat // 2))
 
 
 def main():

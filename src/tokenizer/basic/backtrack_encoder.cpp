@@ -27,8 +27,9 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         }
         if (token != TokenTrie::kNone) {
             const std::uint32_t end = at + trie_.length(token);
-            if (!dead(end) &&
-                (out.size() == base || seams_.joins(tables_.ranks(), out.back(), token, steps))) {
+            // No merge crosses where no token can span the two bytes: no need to ask the seams.
+            if (!dead(end) && (out.size() == base || !tables_.joins(bytes[at - 1], bytes[at]) ||
+                               seams_.joins(tables_.ranks(), out.back(), token, steps))) {
                 out.push_back(token);
                 at = end;
                 if (at == n) return true;
