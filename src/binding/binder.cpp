@@ -12,10 +12,10 @@ std::string qualified(const MethodSignature& sig) {
 
 [[noreturn]] void too_many_positional(const MethodSignature& sig, Py_ssize_t given) {
     std::string message = qualified(sig) + " takes ";
-    if (sig.required == sig.count) {
-        message += std::to_string(sig.count);
+    if (sig.required == sig.positional) {
+        message += std::to_string(sig.positional);
     } else {
-        message += "from " + std::to_string(sig.required) + " to " + std::to_string(sig.count);
+        message += "from " + std::to_string(sig.required) + " to " + std::to_string(sig.positional);
     }
     message += " positional arguments but " + std::to_string(given) +
                (given == 1 ? " was given" : " were given");
@@ -70,7 +70,7 @@ void finish(const MethodSignature& sig, const BoundArgs& slots) {
 
 BoundArgs bind_fastcall(const MethodSignature& sig, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-    if (static_cast<std::size_t>(nargs) > sig.count) too_many_positional(sig, nargs);
+    if (static_cast<std::size_t>(nargs) > sig.positional) too_many_positional(sig, nargs);
     BoundArgs slots;
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = Ref::borrow(args[i]);
     if (kwnames != nullptr) {
@@ -85,7 +85,7 @@ BoundArgs bind_fastcall(const MethodSignature& sig, PyObject* const* args, Py_ss
 
 BoundArgs bind_tuple(const MethodSignature& sig, PyObject* args, PyObject* kwargs) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (static_cast<std::size_t>(nargs) > sig.count) too_many_positional(sig, nargs);
+    if (static_cast<std::size_t>(nargs) > sig.positional) too_many_positional(sig, nargs);
     BoundArgs slots;
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = Ref::borrow(PyTuple_GET_ITEM(args, i));
     if (kwargs != nullptr) {

@@ -15,21 +15,22 @@ void IdInts::rebuild(const basic::Model& model) {
     clear();
     const std::span<const TokenId> id_of = model.encode_tables().token_ids();
     std::vector<PyObject*> ints;
-    ints.reserve(id_of.size());
-    for (const TokenId id : id_of) {
+    ints.reserve(id_of.size() + model.special_tokens().size());
+    auto add = [&](TokenId id) {
         PyObject* item = PyLong_FromUnsignedLongLong(id);
         if (item == nullptr) {
             for (PyObject* made : ints) Py_DECREF(made);
             throw_error_set();
         }
         ints.push_back(item);
-    }
+    };
+    for (const TokenId id : id_of) add(id);
+    for (const auto& entry : model.special_tokens()) add(entry.second);
     ints_ = std::move(ints);
 }
 
-Ref IdInts::list_of(const basic::Model& model, const basic::Encoding& ids) {
+Ref IdInts::list_of(const basic::Model& model, std::span<const std::uint32_t> tokens) {
     if (empty()) rebuild(model);
-    const std::span<const std::uint32_t> tokens = ids.tokens();
     Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
     PyObject* const* ints = ints_.data();
     for (std::size_t i = 0; i < tokens.size(); ++i) {

@@ -1,10 +1,12 @@
-// One Python int per token of a model, made when the model changes and shared by every list of
-// its ids: filling a list then costs a reference increment per id instead of an allocation.
-// It costs about 40 bytes per token above 256 (the int and a pointer to it; smaller ids are the
-// interpreter's own shared ints). Read-only between rebuilds, and used under the interpreter
-// lock only, so encodes on several threads may share it.
+// One Python int per token of a model (the encoder's tokens, then the special tokens), made
+// when the model changes and shared by every list of its ids: filling a list then costs a reference
+// increment per id instead of an allocation. It costs about 40 bytes per token above 256 (the int
+// and a pointer to it; smaller ids are the interpreter's own shared ints). Read-only between
+// rebuilds, and used under the interpreter lock only, so encodes on several threads may share it.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <vector>
 
 #include "binding/ref.hpp"
@@ -27,10 +29,14 @@ public:
     bool empty() const { return ints_.empty(); }
 
     // A list made at its final length of ids that `model` encoded. Rebuilds first when clear.
-    Ref list_of(const basic::Model& model, const basic::Encoding& ids);
+    Ref list_of(const basic::Model& model, const basic::Encoding& ids) {
+        return list_of(model, ids.tokens());
+    }
+    // The same from token numbers that may include special tokens (encode_with_specials.hpp).
+    Ref list_of(const basic::Model& model, std::span<const std::uint32_t> numbers);
 
 private:
-    std::vector<PyObject*> ints_;  // per token of the encoder's numbering
+    std::vector<PyObject*> ints_;  // per token number
 };
 
 }  // namespace tessaron::py

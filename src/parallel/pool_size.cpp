@@ -30,7 +30,9 @@ std::optional<std::size_t> decimal_from_env(const char* name) {
     return value;
 }
 
-std::size_t processor_count() {
+}  // namespace
+
+std::size_t usable_processors() {
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0) {
@@ -41,16 +43,14 @@ std::size_t processor_count() {
     return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
-}  // namespace
-
 std::size_t pool_size_from_environment() {
     std::size_t n = 0;
     if (auto value = decimal_from_env("RAYON_NUM_THREADS")) {
-        n = *value > 0 ? *value : processor_count();
+        n = *value > 0 ? *value : usable_processors();
     } else if (auto cpus = decimal_from_env("RAYON_RS_NUM_CPUS"); cpus && *cpus > 0) {
         n = *cpus;
     } else {
-        n = processor_count();
+        n = usable_processors();
     }
     return std::min(n, kMaxWorkers);
 }

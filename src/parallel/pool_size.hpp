@@ -11,4 +11,7 @@ inline constexpr std::size_t kMaxWorkers = 0xFFFF;
 // processors this process may run on; capped at kMaxWorkers.
 std::size_t pool_size_from_environment();
 
+// The processors this process may run on (at least 1).
+std::size_t usable_processors();
+
 }  // namespace tessaron::parallel

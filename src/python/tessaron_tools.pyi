@@ -1,0 +1,74 @@
+from collections.abc import Callable, Collection, Iterable
+from os import PathLike
+from typing import Literal, SupportsIndex, final
+
+__all__ = ["Tokenizer"]
+
+_Text = str | bytes | bytearray | memoryview
+_Path = str | PathLike[str]
+_Special = Literal["all"] | Collection[str]
+
+@final
+class Tokenizer:
+    """A byte-level BPE tokenizer that cannot change once made."""
+
+    def __new__(cls) -> Tokenizer: ...
+    @classmethod
+    def train(
+        cls,
+        text: _Text,
+        vocab_size: SupportsIndex,
+        *,
+        threads: SupportsIndex = 1,
+        special_tokens: Iterable[str] = (),
+        progress: Callable[[int, int], object] | None = None,
+    ) -> Tokenizer:
+        """Learn rules from text: a str's UTF-8 bytes, or the bytes of a bytes-like object."""
+    @classmethod
+    def train_files(
+        cls,
+        paths: Iterable[_Path],
+        vocab_size: SupportsIndex,
+        *,
+        threads: SupportsIndex = 1,
+        special_tokens: Iterable[str] = (),
+        progress: Callable[[int, int], object] | None = None,
+    ) -> Tokenizer:
+        """Learn rules from the bytes of the files, concatenated in order."""
+    @classmethod
+    def load(cls, path: _Path) -> Tokenizer:
+        """The tokenizer stored in a model file."""
+    @classmethod
+    def from_bytes(cls, data: bytes | bytearray | memoryview) -> Tokenizer:
+        """The tokenizer stored in the bytes of a model file."""
+    @property
+    def vocab_size(self) -> int:
+        """Number of token ids: the 256 bytes, the rules and the special tokens."""
+    def __len__(self) -> int: ...
+    @property
+    def merges(self) -> list[tuple[int, int]]:
+        """The rules' pairs in learning order."""
+    @property
+    def special_tokens(self) -> dict[str, int]:
+        """Special token text -> id, in order."""
+    def token_bytes(self, id: SupportsIndex) -> bytes:
+        """The bytes of one token."""
+    def encode(self, text: _Text, *, allowed_special: _Special = ()) -> list[int]:
+        """The token ids of text, with the allowed special tokens recognised."""
+    def encode_batch(
+        self,
+        texts: Iterable[_Text],
+        *,
+        threads: SupportsIndex | None = None,
+        allowed_special: _Special = (),
+    ) -> list[list[int]]:
+        """encode() of every text, on several threads without the interpreter lock."""
+    def decode_bytes(self, ids: Iterable[SupportsIndex]) -> bytes:
+        """The exact bytes of the tokens, joined."""
+    def decode(self, ids: Iterable[SupportsIndex], errors: str = "replace") -> str:
+        """The joined bytes of the tokens decoded as UTF-8 with the given error handler."""
+    def to_bytes(self) -> bytes:
+        """The model file's bytes."""
+    def save(self, path: _Path) -> None:
+        """Write the model file, replacing any old file whole."""
+    def __reduce__(self) -> tuple[Callable[[bytes], Tokenizer], tuple[bytes]]: ...

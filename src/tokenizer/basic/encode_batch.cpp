@@ -1,0 +1,85 @@
+#include "tokenizer/basic/encode_batch.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "tokenizer/basic/encode_with_specials.hpp"
+
+namespace tessaron::basic {
+
+namespace {
+
+// A run's bytes: enough that taking a run costs nothing beside encoding it, few enough that
+// the last runs even out the threads.
+constexpr std::size_t kSmallestRun = std::size_t{64} << 10;
+constexpr std::size_t kLargestRun = std::size_t{4} << 20;
+constexpr std::size_t kRunsPerThread = 16;
+// More threads than any machine has cores would only cost their stacks.
+constexpr std::size_t kMostThreads = 1024;
+
+// Run boundaries: run r covers texts [starts[r], starts[r + 1]).
+std::vector<std::size_t> cut_runs(std::span<const std::string_view> texts, std::size_t threads) {
+    std::size_t total = 0;
+    for (std::string_view text : texts) total += text.size();
+    const std::size_t run_bytes =
+        std::clamp(total / (threads * kRunsPerThread), kSmallestRun, kLargestRun);
+    std::vector<std::size_t> starts{0};
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        bytes += texts[i].size() + 1;  // + 1: an empty text costs something too
+        if (bytes >= run_bytes && i + 1 < texts.size()) {
+            starts.push_back(i + 1);
+            bytes = 0;
+        }
+    }
+    starts.push_back(texts.size());
+    return starts;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
+                                                     std::span<const std::string_view> texts,
+                                                     const SpecialMatcher* specials,
+                                                     std::size_t threads) {
+    std::vector<std::vector<std::uint32_t>> results(texts.size());
+    threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
+    const std::vector<std::size_t> starts = cut_runs(texts, threads);
+    const std::size_t runs = starts.size() - 1;
+
+    std::atomic<std::size_t> next_run{0};
+    std::mutex failure_lock;
+    std::exception_ptr failure;
+    auto work = [&] {
+        try {
+            for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
+                for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) {
+                    encode_with_specials(model, texts[i], specials, results[i]);
+                }
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure) failure = std::current_exception();
+            next_run.store(runs);
+        }
+    };
+
+    std::vector<std::thread> helpers;
+    const std::size_t used = std::min(threads, runs);
+    const std::size_t extra = used > 1 ? used - 1 : 0;
+    try {
+        for (std::size_t t = 0; t < extra; ++t) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started and the caller do the work.
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    if (failure) std::rethrow_exception(failure);
+    return results;
+}
+
+}  // namespace tessaron::basic

@@ -1,0 +1,24 @@
+// Encoding many texts on several threads. The texts are cut into runs of about equal bytes
+// that the threads take in turn, so that a few long texts among many short ones still
+// spread over every thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "tokenizer/basic/model.hpp"
+#include "tokenizer/special_matcher.hpp"
+
+namespace tessaron::basic {
+
+// The token numbers (as encode_with_specials gives them) of every text, in order; runs on the
+// calling thread and up to `threads - 1` more.
+std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
+                                                     std::span<const std::string_view> texts,
+                                                     const SpecialMatcher* specials,
+                                                     std::size_t threads);
+
+}  // namespace tessaron::basic

@@ -1,0 +1,31 @@
+#include "tokenizer/basic/encode_with_specials.hpp"
+
+#include "tokenizer/basic/encode.hpp"
+
+namespace tessaron::basic {
+
+std::uint32_t special_token_number(const Model& model, std::size_t index) {
+    return static_cast<std::uint32_t>(model.encode_tables().token_ids().size() + index);
+}
+
+void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
+                          std::vector<std::uint32_t>& out) {
+    auto encode_piece = [&](std::string_view piece) {
+        const Encoding encoding = encode(model, piece);
+        out.insert(out.end(), encoding.tokens().begin(), encoding.tokens().end());
+    };
+    if (specials == nullptr) {
+        encode_piece(text);
+        return;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const SpecialMatcher::Match match = specials->find(text, at);
+        if (match.begin > at) encode_piece(text.substr(at, match.begin - at));
+        if (match.length == 0) break;
+        out.push_back(match.value);
+        at = match.begin + match.length;
+    }
+}
+
+}  // namespace tessaron::basic

@@ -1,0 +1,26 @@
+// Encoding that recognises special tokens: each match becomes the special token and the text
+// between matches is encoded piece by piece.
+//
+// The result is in token numbers: below the encoder's token count they are the encoder's own
+// numbers (which index `encode_tables().token_ids()`), and from there on the model's special
+// tokens in their order. So one table from numbers to ids serves both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "tokenizer/basic/model.hpp"
+#include "tokenizer/special_matcher.hpp"
+
+namespace tessaron::basic {
+
+// The number of the model's special token at `index`, as a matcher should report it.
+std::uint32_t special_token_number(const Model& model, std::size_t index);
+
+// Appends the numbers of `text` to `out`; with no matcher the whole text is one piece.
+void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
+                          std::vector<std::uint32_t>& out);
+
+}  // namespace tessaron::basic

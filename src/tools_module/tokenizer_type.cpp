@@ -1,0 +1,568 @@
+// The class tessaron_tools.Tokenizer: its methods beside the table that lists them.
+//
+// A Tokenizer never changes once made (every maker is a class method), so its methods need
+// no access flag, and any of them may run without the interpreter lock while other threads
+// use the same object.
+#include "tools_module/tokenizer_type.hpp"
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <span>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/binder.hpp"
+#include "binding/guarded.hpp"
+#include "binding/id_ints.hpp"
+#include "binding/convert.hpp"
+#include "binding/results.hpp"
+#include "binding/signature.hpp"
+#include "parallel/pool_size.hpp"
+#include "persist/model_file_reader.hpp"
+#include "persist/model_file_writer.hpp"
+#include "tokenizer/basic/encode.hpp"
+#include "tokenizer/basic/encode_batch.hpp"
+#include "tokenizer/basic/encode_with_specials.hpp"
+#include "tools_module/arguments.hpp"
+#include "tools_module/raise_errors.hpp"
+#include "tools_module/training.hpp"
+
+namespace tessaron::tools {
+
+namespace {
+
+using py::BoundArgs;
+using py::guarded;
+using py::MethodSignature;
+
+constexpr const char* kClass = "Tokenizer";
+
+struct TokenizerObject {
+    PyObject_HEAD
+    const basic::Model* model;
+    py::IdInts* ints;  // of the model's tokens, made at the first list
+};
+
+TokenizerObject& object_of(PyObject* self) { return *reinterpret_cast<TokenizerObject*>(self); }
+const basic::Model& model_of(PyObject* self) { return *object_of(self).model; }
+
+// The list of the token numbers `self`'s model gave.
+Ref list_of(PyObject* self, std::span<const std::uint32_t> numbers) {
+    return object_of(self).ints->list_of(model_of(self), numbers);
+}
+
+PyObject* wrap(PyTypeObject* type, basic::Model model) {
+    auto owned = std::make_unique<basic::Model>(std::move(model));
+    auto ints = std::make_unique<py::IdInts>();
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) py::throw_error_set();
+    object_of(self).model = owned.release();
+    object_of(self).ints = ints.release();
+    return self;
+}
+
+// Releases the interpreter lock for the life of the scope.
+class WithoutLock {
+public:
+    WithoutLock() : saved_(PyEval_SaveThread()) {}
+    ~WithoutLock() { PyEval_RestoreThread(saved_); }
+    WithoutLock(const WithoutLock&) = delete;
+    WithoutLock& operator=(const WithoutLock&) = delete;
+
+private:
+    PyThreadState* saved_;
+};
+
+// Texts shorter than this encode with the lock held: releasing it costs more.
+constexpr std::size_t kReleaseLockFrom = 64 << 10;
+
+Ref bytes_object(std::string_view bytes) {
+    return Ref::checked(
+        PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+}
+
+// The joined bytes of the tokens; the first id without a token raises.
+std::string joined_bytes(const basic::Model& model, PyObject* ids_object) {
+    const IdList list = to_id_list(ids_object);
+    std::vector<const std::string*> tokens;
+    tokens.reserve(list.ids.size());
+    std::size_t total = 0;
+    for (TokenId id : list.ids) {
+        const std::string* token = model.token_bytes(id);
+        if (token == nullptr) unknown_id(id);
+        tokens.push_back(token);
+        total += token->size();
+    }
+    if (list.out_of_range) unknown_id(list.out_of_range.get());
+    std::string bytes;
+    bytes.reserve(total);
+    for (const std::string* token : tokens) bytes += *token;
+    return bytes;
+}
+
+// ---- making one ----------------------------------------------------------------------------
+
+constexpr MethodSignature kNew{kClass, "__new__", {}};
+
+PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        py::bind_tuple(kNew, args, kwargs);
+        basic::Model model;
+        model.reset_to_bytes();
+        return wrap(type, std::move(model));
+    });
+}
+
+void tokenizer_dealloc(PyObject* self) {
+    delete object_of(self).ints;
+    delete object_of(self).model;
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The arguments train and train_files share, converted before any work starts.
+struct Training {
+    TrainSettings settings;
+    std::vector<std::string> specials;
+};
+
+Training training_arguments(const BoundArgs& bound) {
+    const std::uint64_t vocab_size = py::to_u64(bound[1].get(), "vocab_size");
+    const std::uint64_t threads = to_thread_count(bound[2].get(), 1);
+    std::vector<std::string> specials =
+        bound[3] ? to_new_special_tokens(bound[3].get()) : std::vector<std::string>{};
+    PyObject* progress = to_callback(bound[4].get(), "progress");
+    const std::uint64_t least = 256 + specials.size();
+    if (vocab_size < least) {
+        if (specials.empty()) {
+            PyErr_SetString(PyExc_ValueError, "vocab_size must be at least 256");
+        } else {
+            PyErr_Format(PyExc_ValueError,
+                         "vocab_size must be at least %llu: 256 bytes and %zu special tokens",
+                         static_cast<unsigned long long>(least), specials.size());
+        }
+        throw py::ErrorAlreadySet{};
+    }
+    return {{vocab_size - least, threads, progress}, std::move(specials)};
+}
+
+// The new tokenizer: the learned model with the special tokens after its rules.
+PyObject* trained(PyObject* cls, basic::Model model, const std::vector<std::string>& specials) {
+    if (!specials.empty()) {
+        basic::SpecialTokenMap special_map;
+        TokenId id = 256 + model.merges().size();
+        for (const std::string& token : specials) special_map.insert(token, id++);
+        basic::MergeMap merges = model.merges();
+        model.replace(std::move(merges), std::move(special_map), model.pattern());
+    }
+    return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(model));
+}
+
+constexpr MethodSignature kTrain{kClass,
+                                 "train",
+                                 {{"text"},
+                                  {"vocab_size"},
+                                  {"threads", "1", true},
+                                  {"special_tokens", "()", true},
+                                  {"progress", "None", true}},
+                                 py::Receiver::Type};
+
+PyObject* tokenizer_train(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kTrain, args, nargs, kwnames);
+        const TextBytes text(bound[0].get(), "text");
+        const Training training = training_arguments(bound);
+        const std::string_view bytes = text.view();
+        return trained(
+            cls,
+            train_without_lock({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                               training.settings),
+            training.specials);
+    });
+}
+
+constexpr MethodSignature kTrainFiles{kClass,
+                                      "train_files",
+                                      {{"paths"},
+                                       {"vocab_size"},
+                                       {"threads", "1", true},
+                                       {"special_tokens", "()", true},
+                                       {"progress", "None", true}},
+                                      py::Receiver::Type};
+
+PyObject* tokenizer_train_files(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kTrainFiles, args, nargs, kwnames);
+        PyObject* paths_object = bound[0].get();
+        // A single path would be read as the files named by its characters.
+        if (PyUnicode_Check(paths_object) || PyBytes_Check(paths_object) ||
+            PyObject_HasAttrString(paths_object, "__fspath__")) {
+            PyErr_SetString(PyExc_TypeError, "paths must be an iterable of paths, not one path");
+            throw py::ErrorAlreadySet{};
+        }
+        std::vector<Path> paths;
+        Ref iterator = Ref::checked(PyObject_GetIter(paths_object));
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            paths.push_back(to_path(item.get(), "a path"));
+        }
+        if (PyErr_Occurred()) py::throw_error_set();
+        const Training training = training_arguments(bound);
+        return trained(cls, train_files_without_lock(paths, training.settings), training.specials);
+    });
+}
+
+constexpr MethodSignature kLoad{kClass, "load", {{"path"}}, py::Receiver::Type};
+
+PyObject* tokenizer_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kLoad, args, nargs, kwnames);
+        const Path path = to_path(bound[0].get(), "path");
+        basic::Model model;
+        IoStatus status;
+        {
+            const WithoutLock unlocked;
+            status = persist::read_model_file(model, path.bytes);
+        }
+        if (!status.ok()) raise_file_error(status.error(), path.name.get());
+        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(model));
+    });
+}
+
+constexpr MethodSignature kFromBytes{kClass, "from_bytes", {{"data"}}, py::Receiver::Type};
+
+PyObject* tokenizer_from_bytes(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kFromBytes, args, nargs, kwnames);
+        if (PyUnicode_Check(bound[0].get())) {
+            PyErr_SetString(PyExc_TypeError, "data must be a bytes-like object, not str");
+            throw py::ErrorAlreadySet{};
+        }
+        const TextBytes data(bound[0].get(), "data");
+        basic::Model model;
+        IoStatus status;
+        {
+            const WithoutLock unlocked;
+            status = persist::read_model_bytes(model, data.view());
+        }
+        if (!status.ok()) raise_model_error(status.error());
+        return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(model));
+    });
+}
+
+// ---- looking in ----------------------------------------------------------------------------
+
+Py_ssize_t tokenizer_len(PyObject* self) {
+    return static_cast<Py_ssize_t>(model_of(self).vocab_size());
+}
+
+PyObject* get_vocab_size(PyObject* self, void*) {
+    return PyLong_FromSize_t(model_of(self).vocab_size());
+}
+
+PyObject* get_merges(PyObject* self, void*) {
+    return guarded([&] {
+        const basic::MergeMap& merges = model_of(self).merges();
+        Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(merges.size())));
+        Py_ssize_t i = 0;
+        for (const auto& [pair, id] : merges) {
+            PyObject* item = Py_BuildValue("(KK)", static_cast<unsigned long long>(pair.left),
+                                           static_cast<unsigned long long>(pair.right));
+            if (item == nullptr) py::throw_error_set();
+            PyList_SET_ITEM(list.get(), i++, item);
+        }
+        return list.release();
+    });
+}
+
+PyObject* get_special_tokens(PyObject* self, void*) {
+    return guarded([&] {
+        Ref dict = Ref::checked(PyDict_New());
+        for (const auto& [text, id] : model_of(self).special_tokens()) {
+            Ref key = py::utf8_to_str(text);
+            Ref value = Ref::checked(PyLong_FromUnsignedLongLong(id));
+            if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error_set();
+        }
+        return dict.release();
+    });
+}
+
+constexpr MethodSignature kTokenBytes{kClass, "token_bytes", {{"id"}}};
+
+PyObject* tokenizer_token_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kTokenBytes, args, nargs, kwnames);
+        const TokenId id = to_token_id(bound[0].get());
+        const std::string* token = model_of(self).token_bytes(id);
+        if (token == nullptr) unknown_id(id);
+        return bytes_object(*token).release();
+    });
+}
+
+PyObject* tokenizer_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<tessaron_tools.Tokenizer vocab_size=%zu>",
+                                model_of(self).vocab_size());
+}
+
+// ---- encoding and decoding -----------------------------------------------------------------
+
+constexpr MethodSignature kEncode{kClass, "encode", {{"text"}, {"allowed_special", "()", true}}};
+
+PyObject* tokenizer_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kEncode, args, nargs, kwnames);
+        const basic::Model& model = model_of(self);
+        const TextBytes text(bound[0].get(), "text");
+        const std::optional<SpecialMatcher> specials =
+            bound[1] ? to_allowed_special(bound[1].get(), model) : std::nullopt;
+        std::vector<std::uint32_t> numbers;
+        if (text.view().size() < kReleaseLockFrom) {
+            basic::encode_with_specials(model, text.view(), specials ? &*specials : nullptr,
+                                        numbers);
+        } else {
+            const WithoutLock unlocked;
+            basic::encode_with_specials(model, text.view(), specials ? &*specials : nullptr,
+                                        numbers);
+        }
+        return list_of(self, numbers).release();
+    });
+}
+
+constexpr MethodSignature kEncodeBatch{
+    kClass,
+    "encode_batch",
+    {{"texts"}, {"threads", "None", true}, {"allowed_special", "()", true}}};
+
+PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kEncodeBatch, args, nargs, kwnames);
+        const basic::Model& model = model_of(self);
+        if (PyUnicode_Check(bound[0].get()) || PyObject_CheckBuffer(bound[0].get())) {
+            PyErr_SetString(PyExc_TypeError, "texts must be an iterable of texts, not one text");
+            throw py::ErrorAlreadySet{};
+        }
+        const std::uint64_t threads =
+            to_thread_count(bound[1].get(), parallel::usable_processors());
+        const std::optional<SpecialMatcher> specials =
+            bound[2] ? to_allowed_special(bound[2].get(), model) : std::nullopt;
+
+        std::vector<TextBytes> texts;
+        Ref iterator = Ref::checked(PyObject_GetIter(bound[0].get()));
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            texts.emplace_back(item.get(), "each text");
+        }
+        if (PyErr_Occurred()) py::throw_error_set();
+        std::vector<std::string_view> views;
+        views.reserve(texts.size());
+        for (const TextBytes& text : texts) views.push_back(text.view());
+
+        std::vector<std::vector<std::uint32_t>> results;
+        {
+            const WithoutLock unlocked;
+            results = basic::encode_batch(model, views, specials ? &*specials : nullptr,
+                                          static_cast<std::size_t>(threads));
+        }
+        Ref lists = Ref::checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(i),
+                            list_of(self, results[i]).release());
+            std::vector<std::uint32_t>().swap(results[i]);
+        }
+        return lists.release();
+    });
+}
+
+constexpr MethodSignature kDecodeBytes{kClass, "decode_bytes", {{"ids"}}};
+
+PyObject* tokenizer_decode_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kDecodeBytes, args, nargs, kwnames);
+        return bytes_object(joined_bytes(model_of(self), bound[0].get())).release();
+    });
+}
+
+constexpr MethodSignature kDecode{kClass, "decode", {{"ids"}, {"errors", "'replace'"}}};
+
+PyObject* tokenizer_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kDecode, args, nargs, kwnames);
+        const char* errors = "replace";
+        if (bound[1]) {
+            if (!PyUnicode_Check(bound[1].get())) {
+                PyErr_Format(PyExc_TypeError, "errors must be str, not %.200s",
+                             Py_TYPE(bound[1].get())->tp_name);
+                throw py::ErrorAlreadySet{};
+            }
+            errors = PyUnicode_AsUTF8(bound[1].get());
+            if (errors == nullptr) py::throw_error_set();
+        }
+        const std::string bytes = joined_bytes(model_of(self), bound[0].get());
+        return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), errors);
+    });
+}
+
+// ---- storing -------------------------------------------------------------------------------
+
+constexpr MethodSignature kToBytes{kClass, "to_bytes", {}};
+
+PyObject* tokenizer_to_bytes(PyObject* self, PyObject*) {
+    return guarded(
+        [&] { return bytes_object(persist::model_file_bytes(model_of(self))).release(); });
+}
+
+constexpr MethodSignature kSave{kClass, "save", {{"path"}}};
+
+PyObject* tokenizer_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kSave, args, nargs, kwnames);
+        const Path path = to_path(bound[0].get(), "path");
+        IoStatus status;
+        {
+            const WithoutLock unlocked;
+            status = persist::write_model_file(model_of(self), path.bytes);
+        }
+        if (!status.ok()) raise_file_error(status.error(), path.name.get());
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kReduce{kClass, "__reduce__", {}};
+
+PyObject* tokenizer_reduce(PyObject* self, PyObject*) {
+    return guarded([&] {
+        Ref maker = Ref::checked(
+            PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytes"));
+        Ref data = bytes_object(persist::model_file_bytes(model_of(self)));
+        return Py_BuildValue("(O(O))", maker.get(), data.get());
+    });
+}
+
+// ---- the class -----------------------------------------------------------------------------
+
+// A method's docstring: its signature line, then the text help() shows. Made once, when the
+// table below is initialised, and kept for the life of the process.
+const char* docstring(const MethodSignature& sig, std::string_view text) {
+    static std::deque<std::string> kept;
+    return kept.emplace_back(std::string(sig.doc()) + std::string(text)).c_str();
+}
+
+template <class F>
+PyMethodDef method(const MethodSignature& sig, F* function, int flags, std::string_view text) {
+    return {.ml_name = sig.name,
+            .ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+            .ml_flags = flags,
+            .ml_doc = docstring(sig, text)};
+}
+
+constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
+constexpr int kMaker = kFastcall | METH_CLASS;
+
+PyMethodDef methods[] = {
+    method(kTrain, tokenizer_train, kMaker,
+           "Learn a tokenizer from text: a str (its UTF-8 bytes) or any bytes-like object.\n\n"
+           "vocab_size counts every id: the 256 bytes, the rules learned and the special\n"
+           "tokens, which take the ids after the rules in the order given. For a str the rules\n"
+           "are exactly those of tessaron.BasicTokenizer(1).train(text, vocab_size -\n"
+           "len(special_tokens)). Training stops early, without an error, when no pair of\n"
+           "tokens is left.\n\n"
+           "threads: how many threads count and merge pairs; the rules do not depend on it.\n"
+           "progress: called with (rules_done, rules_wanted) on the calling thread about ten\n"
+           "times a second and once at the end. Ctrl-C, or an exception from progress, stops\n"
+           "training and is raised. The interpreter lock is released while training."),
+    method(kTrainFiles, tokenizer_train_files, kMaker,
+           "Learn a tokenizer from the bytes of the files, concatenated in the order given.\n\n"
+           "The files are read as bytes whatever they hold, without making a Python object of\n"
+           "them. The other arguments are those of train()."),
+    method(kLoad, tokenizer_load, kMaker,
+           "The tokenizer stored in a model file (a str or os.PathLike path), as written by\n"
+           "save() or by tessaron.BasicTokenizer.save_model. A file that cannot be read raises\n"
+           "OSError with errno and filename set; a file that is not a model raises ValueError."),
+    method(kFromBytes, tokenizer_from_bytes, kMaker,
+           "The tokenizer stored in the bytes of a model file, as to_bytes() gives them.\n"
+           "Bytes that are not a model raise ValueError."),
+    method(kTokenBytes, tokenizer_token_bytes, kFastcall,
+           "The bytes of the token with this id. An unknown id raises ValueError."),
+    method(kEncode, tokenizer_encode, kFastcall,
+           "The token ids of text: a str (its UTF-8 bytes) or any bytes-like object.\n\n"
+           "allowed_special: \"all\" or a collection of the tokenizer's special tokens. Each\n"
+           "allowed special token found in the text becomes its id (where several start at\n"
+           "one place, the longest), and the text between them is encoded piece by piece.\n"
+           "Special tokens that are not allowed are encoded as ordinary text. With none\n"
+           "allowed, the ids are those of tessaron.BasicTokenizer.encode for the same model."),
+    method(kEncodeBatch, tokenizer_encode_batch, kFastcall,
+           "encode() of every text of an iterable, as a list of id lists in the same order.\n\n"
+           "The texts are encoded without the interpreter lock on up to `threads` threads\n"
+           "(None: one per processor this process may use)."),
+    method(kDecodeBytes, tokenizer_decode_bytes, kFastcall,
+           "The exact bytes of the tokens, joined: decode_bytes(encode(b)) == b for any bytes.\n"
+           "The first unknown id raises ValueError."),
+    method(kDecode, tokenizer_decode, kFastcall,
+           "The joined bytes of the tokens decoded as UTF-8 with the given error handler, so\n"
+           "decode(encode(s)) == s for every str without lone surrogates. The first unknown\n"
+           "id raises ValueError."),
+    method(kToBytes, tokenizer_to_bytes, METH_NOARGS,
+           "The model file's bytes: what save() writes."),
+    method(kSave, tokenizer_save, kFastcall,
+           "Write the model file to path (a str or os.PathLike). An old file there is replaced\n"
+           "whole: after a failure it is as it was. Errors raise OSError with errno and\n"
+           "filename."),
+    method(kReduce, tokenizer_reduce, METH_NOARGS,
+           "Pickling and copying go through the model file's bytes."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getters[] = {
+    {"vocab_size", get_vocab_size, nullptr,
+     "Number of token ids: the 256 bytes, the rules and the special tokens.", nullptr},
+    {"merges", get_merges, nullptr,
+     "The rules as (left id, right id) pairs, in learning order; the rule at index k\n"
+     "makes the id 256 + k in a trained model.",
+     nullptr},
+    {"special_tokens", get_special_tokens, nullptr,
+     "The special tokens: text -> id, in the order they were given.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>(docstring(
+                    kNew,
+                    "A byte-level BPE tokenizer. Tokenizer() knows the 256 single bytes; the\n"
+                    "class methods train, train_files, load and from_bytes make the others.\n"
+                    "A tokenizer never changes once made, so threads may share one freely.\n"
+                    "It reads and writes the model files of tessaron.BasicTokenizer and gives\n"
+                    "the same ids for the same model and text."))},
+    {Py_tp_new, reinterpret_cast<void*>(tokenizer_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(tokenizer_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(tokenizer_repr)},
+    {Py_sq_length, reinterpret_cast<void*>(tokenizer_len)},
+    {Py_tp_methods, methods},
+    {Py_tp_getset, getters},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    .name = "tessaron_tools.Tokenizer",
+    .basicsize = sizeof(TokenizerObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = slots,
+};
+
+}  // namespace
+
+PyObject* make_tokenizer_type() { return PyType_FromSpec(&spec); }
+
+}  // namespace tessaron::tools

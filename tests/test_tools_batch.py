@@ -1,0 +1,59 @@
+"""encode_batch: the same ids as encode, whatever the threads and the shapes of the input."""
+
+import random
+
+import pytest
+
+from tessaron_tools import Tokenizer
+
+
+@pytest.fixture(scope="module")
+def tok():
+    rng = random.Random(3)
+    words = ["token", "tokenizer", "batch", " ", "東京", "\n", "é"]
+    return Tokenizer.train("".join(rng.choice(words) for _ in range(20000)), 600)
+
+
+def documents(seed, count, longest):
+    rng = random.Random(seed)
+    alphabet = "tokenizer batch 東京é\n\t"
+    return [
+        "".join(rng.choice(alphabet) for _ in range(rng.randint(0, longest))) for _ in range(count)
+    ]
+
+
+@pytest.mark.parametrize("threads", [None, 1, 2, 3, 8])
+@pytest.mark.parametrize("count, longest", [(0, 0), (1, 10), (500, 60), (7, 200_000)])
+def test_batches_equal_single_encodes(tok, threads, count, longest):
+    texts = documents(count, count, longest)
+    assert tok.encode_batch(texts, threads=threads) == [tok.encode(t) for t in texts]
+
+
+def test_any_iterable_of_texts_and_bytes(tok):
+    texts = ["a tokenizer", b"batch \xff", bytearray(b"\x00token"), memoryview(b"batch")]
+    expected = [tok.encode(t) for t in texts]
+    assert tok.encode_batch(texts) == expected
+    assert tok.encode_batch(iter(texts)) == expected
+    assert tok.encode_batch(tuple(texts), threads=2) == expected
+
+
+def test_results_are_independent_lists(tok):
+    first, second = tok.encode_batch(["token", "token"])
+    assert first == second and first is not second
+
+
+@pytest.mark.parametrize(
+    "texts, threads, exc",
+    [
+        ("a string", None, TypeError),
+        (["ok", 5], None, TypeError),
+        (["ok", "\ud800"], None, UnicodeEncodeError),
+        (["ok"], 0, ValueError),
+        (["ok"], -1, OverflowError),
+        (["ok"], "2", TypeError),
+        (5, None, TypeError),
+    ],
+)
+def test_batch_errors(tok, texts, threads, exc):
+    with pytest.raises(exc):
+        tok.encode_batch(texts, threads=threads)
