@@ -22,6 +22,7 @@ class Tokenizer:
         threads: SupportsIndex = 1,
         special_tokens: Iterable[str] = (),
         progress: Callable[[int, int], object] | None = None,
+        pattern: str | None = None,
     ) -> Tokenizer:
         """Learn rules from text: a str's UTF-8 bytes, or the bytes of a bytes-like object."""
     @classmethod
@@ -33,6 +34,7 @@ class Tokenizer:
         threads: SupportsIndex = 1,
         special_tokens: Iterable[str] = (),
         progress: Callable[[int, int], object] | None = None,
+        pattern: str | None = None,
     ) -> Tokenizer:
         """Learn rules from the bytes of the files, concatenated in order."""
     @classmethod

@@ -213,4 +213,17 @@ PyObject* to_callback(PyObject* object, const char* what) {
     return object;
 }
 
+std::optional<pretok::SplitPattern> to_split_pattern(PyObject* object) {
+    if (object == nullptr || object == Py_None) return std::nullopt;
+    if (!PyUnicode_Check(object)) type_error("pattern", "str or None", object);
+    const std::optional<pretok::SplitPattern> pattern = pretok::find_split_pattern(utf8_of(object));
+    if (!pattern) {
+        value_error(
+            "pattern must be \"gpt2\", \"cl100k\", \"o200k\" or the expression of one "
+            "of them, not %.200R",
+            object);
+    }
+    return pattern;
+}
+
 }  // namespace tessaron::tools

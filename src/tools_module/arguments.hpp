@@ -11,6 +11,7 @@
 #include "binding/ref.hpp"
 #include "support/types.hpp"
 #include "tokenizer/basic/model.hpp"
+#include "tokenizer/pretok/split_pattern.hpp"
 #include "tokenizer/special_matcher.hpp"
 
 namespace tessaron::tools {
@@ -66,5 +67,8 @@ std::uint64_t to_thread_count(PyObject* object, std::uint64_t none);
 
 // None or a callable.
 PyObject* to_callback(PyObject* object, const char* what);
+
+// None, or one of the split patterns by name or expression; any other str is a ValueError.
+std::optional<pretok::SplitPattern> to_split_pattern(PyObject* object);
 
 }  // namespace tessaron::tools

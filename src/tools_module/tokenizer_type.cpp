@@ -136,6 +136,7 @@ Training training_arguments(const BoundArgs& bound) {
     std::vector<std::string> specials =
         bound[3] ? to_new_special_tokens(bound[3].get()) : std::vector<std::string>{};
     PyObject* progress = to_callback(bound[4].get(), "progress");
+    const std::optional<pretok::SplitPattern> pattern = to_split_pattern(bound[5].get());
     const std::uint64_t least = 256 + specials.size();
     if (vocab_size < least) {
         if (specials.empty()) {
@@ -147,7 +148,7 @@ Training training_arguments(const BoundArgs& bound) {
         }
         throw py::ErrorAlreadySet{};
     }
-    return {{vocab_size - least, threads, progress}, std::move(specials)};
+    return {{vocab_size - least, threads, progress, pattern}, std::move(specials)};
 }
 
 // The new tokenizer: the learned model with the special tokens after its rules.
@@ -168,7 +169,8 @@ constexpr MethodSignature kTrain{kClass,
                                   {"vocab_size"},
                                   {"threads", "1", true},
                                   {"special_tokens", "()", true},
-                                  {"progress", "None", true}},
+                                  {"progress", "None", true},
+                                  {"pattern", "None", true}},
                                  py::Receiver::Type};
 
 PyObject* tokenizer_train(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
@@ -192,7 +194,8 @@ constexpr MethodSignature kTrainFiles{kClass,
                                        {"vocab_size"},
                                        {"threads", "1", true},
                                        {"special_tokens", "()", true},
-                                       {"progress", "None", true}},
+                                       {"progress", "None", true},
+                                       {"pattern", "None", true}},
                                       py::Receiver::Type};
 
 PyObject* tokenizer_train_files(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
@@ -481,7 +484,11 @@ PyMethodDef methods[] = {
            "threads: how many threads count and merge pairs; the rules do not depend on it.\n"
            "progress: called with (rules_done, rules_wanted) on the calling thread about ten\n"
            "times a second and once at the end. Ctrl-C, or an exception from progress, stops\n"
-           "training and is raised. The interpreter lock is released while training."),
+           "training and is raised. The interpreter lock is released while training.\n"
+           "pattern: \"gpt2\", \"cl100k\" or \"o200k\" (or the expression of one): pairs are\n"
+           "counted only inside the pieces the pattern cuts the text into, the model keeps the\n"
+           "pattern, and encoding then splits the same way. Training may then stop early, once\n"
+           "every piece is one token."),
     method(kTrainFiles, tokenizer_train_files, kMaker,
            "Learn a tokenizer from the bytes of the files, concatenated in the order given.\n\n"
            "The files are read as bytes whatever they hold, without making a Python object of\n"

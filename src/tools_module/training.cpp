@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "persist/read_files.hpp"
+#include "tokenizer/pretok/piece_merge_learner.hpp"
 #include "tools_module/raise_errors.hpp"
 
 namespace tessaron::tools {
@@ -67,7 +68,24 @@ basic::Model learn(UnlockedSession& session, std::span<const std::uint8_t> text,
     const basic::TrainProgress hook = [&](std::uint64_t done, std::uint64_t wanted) {
         return session.check(done, wanted);
     };
-    const bool finished = model.train(text, 256 + settings.rules_wanted, settings.threads, hook);
+    bool finished;
+    if (settings.pattern) {
+        const std::string_view bytes(reinterpret_cast<const char*>(text.data()), text.size());
+        const auto rules = pretok::learn_piece_merges(
+            *settings.pattern, bytes, settings.rules_wanted, settings.threads, hook);
+        finished = rules.has_value();
+        if (finished) {
+            basic::MergeMap merges;
+            merges.reserve(rules->size());
+            for (std::size_t i = 0; i < rules->size(); ++i) {
+                merges.insert({(*rules)[i].left, (*rules)[i].right}, 256 + i);
+            }
+            model.replace(std::move(merges), {},
+                          std::string(pretok::expression_of(*settings.pattern)));
+        }
+    } else {
+        finished = model.train(text, 256 + settings.rules_wanted, settings.threads, hook);
+    }
     session.finish();
     // Stopped: the exception that stopped it is set.
     if (!finished) py::throw_error_set();

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "binding/ref.hpp"
 #include "tokenizer/basic/model.hpp"
+#include "tokenizer/pretok/split_pattern.hpp"
 #include "tools_module/arguments.hpp"
 
 namespace tessaron::tools {
@@ -17,6 +19,8 @@ struct TrainSettings {
     std::uint64_t rules_wanted;
     std::uint64_t threads;
     PyObject* progress;  // a callable taking (rules_done, rules_wanted), or null
+    // Pairs are counted inside the pattern's pieces only, and the model keeps the pattern.
+    std::optional<pretok::SplitPattern> pattern;
 };
 
 // The model learned from `text`. Throws ErrorAlreadySet when a signal handler or the

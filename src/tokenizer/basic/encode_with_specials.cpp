@@ -1,6 +1,9 @@
 #include "tokenizer/basic/encode_with_specials.hpp"
 
+#include <optional>
+
 #include "tokenizer/basic/encode.hpp"
+#include "tokenizer/pretok/piece_encoder.hpp"
 
 namespace tessaron::basic {
 
@@ -10,7 +13,16 @@ std::uint32_t special_token_number(const Model& model, std::size_t index) {
 
 void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
                           std::vector<std::uint32_t>& out) {
+    // A model that carries one of the split patterns encodes each of its pieces on its own.
+    std::optional<pretok::PieceEncoder> split;
+    if (const auto pattern = pretok::find_split_pattern(model.pattern())) {
+        split.emplace(model.encode_tables(), *pattern);
+    }
     auto encode_piece = [&](std::string_view piece) {
+        if (split) {
+            split->encode(piece, out);
+            return;
+        }
         const Encoding encoding = encode(model, piece);
         out.insert(out.end(), encoding.tokens().begin(), encoding.tokens().end());
     };
