@@ -1,95 +1,74 @@
-"""`tessaron encode`: text to token ids, one output line per input line or per input.
+"""`tessaron encode`: bytes to token ids, one output line per input line or per input.
 
-Work is cut into tasks (a run of lines, or one whole input) that run in order on this
-process or on a pool of worker processes; each worker loads the model once. Results are
-written in task order, so the output does not depend on the number of jobs.
+Inputs are read in runs of whole lines and each run is encoded with `encode_batch` on
+`--jobs` threads; results are written in input order, so the output does not depend on
+the number of threads.
 """
-
-import collections
-import concurrent.futures
 import sys
-from typing import Iterator, Optional, Tuple
+from typing import Iterator, List, Tuple, Union
 
-from tessaron_cli.errors import CliError
-from tessaron_cli.inputs import (
-    decode_utf8,
-    line_batches,
-    read_bytes,
-    sources,
-    split_lines,
-    total_size,
-)
-from tessaron_cli.model import load_tokenizer
-from tessaron_cli.output import open_output
+from tessaron_cli.inputs import Source, require_utf8, sources, total_size
+from tessaron_cli.interrupts import wait_for
+from tessaron_cli.lines import split_lines
+from tessaron_cli.model import load_model
+from tessaron_cli.outputs import STDOUT, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter
 
-# Large enough to amortise sending a task to a worker, small enough to keep both busy.
-BATCH_BYTES = 256 * 1024
-
-_worker_tokenizer = None
+# Large enough to keep every thread busy, small enough that Ctrl-C is taken promptly.
+RUN_BYTES = 4 << 20
 
 
-def encode_task(tokenizer, text: str, whole: bool) -> str:
-    pieces = [text] if whole else split_lines(text)
-    return "".join(" ".join(map(str, tokenizer.encode(p))) + "\n" for p in pieces)
+def ids_lines(batch: List[List[int]]) -> bytes:
+    return "".join(" ".join(map(str, ids)) + "\n" for ids in batch).encode("ascii")
 
 
-def _init_worker(model_path: str) -> None:
-    global _worker_tokenizer
-    _worker_tokenizer = load_tokenizer(model_path)
-
-
-def _worker_encode(text: str, whole: bool) -> str:
-    return encode_task(_worker_tokenizer, text, whole)
-
-
-def tasks(args) -> Iterator[Tuple[str, int]]:
-    """(text, input bytes) in output order."""
+def batches(args, srcs: List[Source]) -> Iterator[Tuple[List[Union[str, bytes]], int]]:
+    """(texts, bytes they came from) in output order."""
     if args.text is not None:
-        try:
-            yield args.text, len(args.text.encode("utf-8"))
-        except UnicodeEncodeError:
-            raise CliError("--text: not valid UTF-8") from None
+        yield [args.text], 0
         return
-    for source in sources(args.files):
-        data = read_bytes(source)
-        if args.whole:
-            yield decode_utf8(data, source), len(data)
-        else:
-            yield from line_batches(data, source, BATCH_BYTES)
+    if args.whole:
+        held: List[Union[str, bytes]] = []
+        size = 0
+        for source in srcs:
+            data = source.read_all()
+            if args.utf8:
+                require_utf8(data, source)
+            held.append(data)
+            size += len(data)
+            if size >= RUN_BYTES:
+                yield held, size
+                held, size = [], 0
+        if held:
+            yield held, size
+        return
+    for source in srcs:
+        offset = 0
+        for run in source.line_runs(RUN_BYTES):
+            if args.utf8:
+                require_utf8(run, source, offset)
+            offset += len(run)
+            yield list(split_lines(run)), len(run)
+
+
+def allowed(args) -> Union[str, Tuple[str, ...]]:
+    return "all" if "all" in args.allow_special else tuple(args.allow_special)
 
 
 def run(args) -> int:
-    tokenizer = load_tokenizer(args.model)
     # Results on the same terminal would tear the bar apart.
-    reporter = Reporter(args.quiet or (args.output in (None, "-") and sys.stdout.isatty()))
-    total: Optional[int] = None
-    if args.text is None:
-        total = total_size(sources(args.files))
-    with open_output(args.output) as out, reporter.bar("encoding", total) as bar:
-        if args.jobs <= 1:
-            for text, size in tasks(args):
-                out.write(encode_task(tokenizer, text, args.whole))
-                bar.advance(size)
-        else:
-            for result, size in _pooled(args):
-                out.write(result)
-                bar.advance(size)
+    reporter = Reporter("encode", args.quiet or (args.output in (None, STDOUT)
+                                                  and sys.stdout.isatty()))
+    srcs = sources(args.files) if args.text is None else []
+    refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
+    tokenizer = load_model(args.model, reporter.warn)
+    special = allowed(args)
+    with replacing([args.output]) as (out,), \
+            reporter.bar("encoding", total_size(srcs) if srcs else None) as bar:
+        for texts, size in batches(args, srcs):
+            ids = wait_for(lambda: tokenizer.encode_batch(
+                texts, threads=args.jobs, allowed_special=special))
+            out.write(ids_lines(ids))
+            bar.advance(size)
     return 0
 
-
-def _pooled(args) -> Iterator[Tuple[str, int]]:
-    # A bounded window of tasks in flight keeps memory flat on large inputs.
-    window = 2 * args.jobs
-    with concurrent.futures.ProcessPoolExecutor(
-        max_workers=args.jobs, initializer=_init_worker, initargs=(args.model,)
-    ) as pool:
-        pending: collections.deque = collections.deque()
-        for text, size in tasks(args):
-            pending.append((pool.submit(_worker_encode, text, args.whole), size))
-            if len(pending) >= window:
-                future, done_size = pending.popleft()
-                yield future.result(), done_size
-        while pending:
-            future, done_size = pending.popleft()
-            yield future.result(), done_size

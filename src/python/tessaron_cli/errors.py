@@ -1,9 +1,12 @@
-"""The one exception the command line turns into an error line and an exit code."""
+"""The one exception the command line turns into an error line, and the one mapper of file errors."""
+import errno
+import re
 
 # Exit codes: 1 for a failure while working (a missing file, a bad model or input),
-# 2 for a bad command line.
+# 2 for a bad command line, 130 for Ctrl-C (128 + SIGINT, as shells report it).
 EXIT_FAILURE = 1
 EXIT_USAGE = 2
+EXIT_INTERRUPTED = 130
 
 
 class CliError(Exception):
@@ -12,8 +15,24 @@ class CliError(Exception):
         self.code = code
 
 
-def describe_os_error(error: OSError) -> str:
-    """The text of an OSError without Python's "[Errno N]" decoration."""
-    if error.strerror:
-        return error.strerror
-    return str(error)
+# Where the system's wording does not say what the user should look at.
+_PLAINER = {
+    errno.EEXIST: "exists and is not a folder",
+    errno.ENOTDIR: "a part of the path is a file, not a folder",
+}
+
+
+# The extension appends the code to the system's text.
+_CODE = re.compile(r" \(os error \d+\)$")
+
+
+def reason(error: OSError) -> str:
+    """The system's text for an OSError, without Python's "[Errno N]" decoration."""
+    if error.errno in _PLAINER:
+        return _PLAINER[error.errno]
+    return _CODE.sub("", error.strerror or str(error))
+
+
+def file_error(action: str, name: str, error: OSError) -> CliError:
+    """`action` is what was being done ("read", "write", "create the folder")."""
+    return CliError(f"cannot {action} {name}: {reason(error)}")

@@ -1,11 +1,13 @@
-"""Reading input files (or standard input) as UTF-8 text, with sizes for progress bars."""
-
+"""Reading input files (or standard input) as bytes, with sizes for progress bars."""
+import contextlib
 import os
+import stat
 import sys
 from dataclasses import dataclass
-from typing import Iterator, List, Optional
+from typing import BinaryIO, Iterator, List, Optional
 
-from tessaron_cli.errors import CliError, describe_os_error
+from tessaron_cli.errors import CliError, file_error
+from tessaron_cli.lines import LINE_FEED
 
 STDIN = "-"
 READ_CHUNK = 1 << 20
@@ -27,7 +29,56 @@ class Source:
             st = os.stat(self.path)
         except OSError:
             return None  # reading it reports the error
-        return st.st_size if os.path.isfile(self.path) else None
+        return st.st_size if stat.S_ISREG(st.st_mode) else None
+
+    @contextlib.contextmanager
+    def _opened(self) -> Iterator[BinaryIO]:
+        if self.path == STDIN:
+            yield sys.stdin.buffer
+            return
+        try:
+            stream = open(self.path, "rb")
+        except OSError as e:
+            raise file_error("read", self.name, e) from None
+        with stream:
+            yield stream
+
+    def _chunks(self, progress) -> Iterator[bytes]:
+        with self._opened() as stream:
+            while True:
+                try:
+                    chunk = stream.read(READ_CHUNK)
+                except OSError as e:
+                    raise file_error("read", self.name, e) from None
+                if not chunk:
+                    return
+                if progress is not None:
+                    progress.advance(len(chunk))
+                yield chunk
+
+    def read_all(self, progress=None) -> bytes:
+        return b"".join(self._chunks(progress))
+
+    def line_runs(self, run_bytes: int, progress=None) -> Iterator[bytes]:
+        """The input in runs of whole lines of about `run_bytes` each (the last run may
+        lack its final line feed)."""
+        pending: List[bytes] = []
+        held = 0
+        for chunk in self._chunks(progress):
+            pending.append(chunk)
+            held += len(chunk)
+            if held < run_bytes:
+                continue
+            data = b"".join(pending)
+            cut = data.rfind(LINE_FEED) + 1
+            if cut == 0:  # one long line so far
+                pending, held = [data], len(data)
+                continue
+            yield data[:cut]
+            pending, held = [data[cut:]], len(data) - cut
+        rest = b"".join(pending)
+        if rest:
+            yield rest
 
 
 def sources(paths: List[str]) -> List[Source]:
@@ -36,69 +87,14 @@ def sources(paths: List[str]) -> List[Source]:
 
 def total_size(srcs: List[Source]) -> Optional[int]:
     sizes = [s.size() for s in srcs]
-    return None if any(s is None for s in sizes) else sum(sizes)  # type: ignore[arg-type]
+    return None if any(s is None for s in sizes) else sum(sizes)  # type: ignore[misc]
 
 
-def read_bytes(source: Source, progress=None) -> bytes:
-    """The whole input; advances `progress` by the bytes read."""
+def require_utf8(data: bytes, source: Source, offset: int = 0) -> None:
+    """For --utf8: `offset` places `data` within its input for the message."""
     try:
-        if source.path == STDIN:
-            stream = sys.stdin.buffer
-            return _read_all(stream, progress)
-        with open(source.path, "rb") as stream:
-            return _read_all(stream, progress)
-    except FileNotFoundError:
-        raise CliError(f"{source.name}: no such file") from None
-    except IsADirectoryError:
-        raise CliError(f"{source.name}: is a directory") from None
-    except OSError as e:
-        raise CliError(f"{source.name}: {describe_os_error(e)}") from None
-
-
-def _read_all(stream, progress) -> bytes:
-    parts: List[bytes] = []
-    while True:
-        chunk = stream.read(READ_CHUNK)
-        if not chunk:
-            return b"".join(parts)
-        parts.append(chunk)
-        if progress is not None:
-            progress.advance(len(chunk))
-
-
-def decode_utf8(data: bytes, source: Source, offset: int = 0) -> str:
-    """UTF-8 text of `data`; `offset` places `data` within its input for the message."""
-    try:
-        return data.decode("utf-8")
+        data.decode("utf-8")
     except UnicodeDecodeError as e:
         raise CliError(
             f"{source.name}: not UTF-8 text (invalid byte 0x{data[e.start]:02x} "
-            f"at offset {offset + e.start})"
-        ) from None
-
-
-def read_text(source: Source, progress=None) -> str:
-    return decode_utf8(read_bytes(source, progress), source)
-
-
-def line_batches(data: bytes, source: Source, batch_bytes: int) -> Iterator[tuple]:
-    """Runs of whole lines of about `batch_bytes` each, as (text, byte size).
-
-    A line ends at a line feed, which is not part of it; a final line feed ends the
-    last line rather than starting an empty one. Cutting at line feeds never splits
-    a UTF-8 character.
-    """
-    start = 0
-    end = len(data)
-    while start < end:
-        cut = data.find(b"\n", min(start + batch_bytes, end) - 1)
-        stop = end if cut < 0 else cut + 1
-        yield decode_utf8(data[start:stop], source, start), stop - start
-        start = stop
-
-
-def split_lines(text: str) -> List[str]:
-    lines = text.split("\n")
-    if lines and lines[-1] == "":
-        lines.pop()
-    return lines
+            f"at offset {offset + e.start})") from None

@@ -1,84 +1,60 @@
-"""Loading a model for the commands, and reading a model file's contents in Python."""
+"""Loading a model file for the commands: read once, parsed once by the extension."""
+from typing import Callable, Optional, Tuple
 
-import re
-from dataclasses import dataclass, field
-from typing import Dict, Tuple
+from tessaron_tools import Tokenizer
 
-import tessaron
-from tessaron_cli.errors import CliError, describe_os_error
-
-# The field separators of special-token and merge lines: Unicode White_Space.
-_FIELD_SEPARATOR = re.compile(
-    "[\u0009-\u000d\u0020\u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+"
-)
+from tessaron_cli.errors import CliError
+from tessaron_cli.inputs import Source
+from tessaron_cli.lines import LINE_FEED
 
 
-def load_tokenizer(path: str) -> "tessaron.BasicTokenizer":
-    tokenizer = tessaron.BasicTokenizer()
+def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
+    data = Source(path).read_all()
     try:
-        tokenizer.load(path)
-    except FileNotFoundError:
-        raise CliError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise CliError(f"{path}: is a directory") from None
-    except OSError as e:
-        if type(e) is OSError:  # the reader's own format errors
-            raise CliError(f"{path}: not a valid tessaron model: {e}") from None
-        raise CliError(f"{path}: {describe_os_error(e)}") from None
+        tokenizer = Tokenizer.from_bytes(data)
+    except ValueError as e:
+        line, end = _where(data, str(e))
+        raise CliError(f"{path}{line}: not a valid tessaron model: {e}{end}") from None
+    except MemoryError:
+        raise CliError(f"{path}: not loaded: its tokens would need more memory than "
+                       f"one model may take") from None
+    if data and not data.endswith(LINE_FEED):
+        warn(f"{path}: the last line has no line feed; the file may be truncated")
     return tokenizer
 
 
-@dataclass
-class ModelContents:
-    pattern: str
-    special_tokens: Dict[str, int] = field(default_factory=dict)
-    merges: Dict[Tuple[int, int], int] = field(default_factory=dict)
-    tokens: Dict[int, bytes] = field(default_factory=dict)
+def _where(data: bytes, message: str) -> Tuple[str, str]:
+    """Where in the file the reader failed, found by reading prefixes of it.
 
-
-def read_model(path: str) -> ModelContents:
-    """The pattern, special tokens, rules and token bytes of a model file.
-
-    The file is checked by loading it first, so the errors are the module's own;
-    the token bytes are built the way loading builds them.
+    The reader goes line by line and stops at the first fault, so a fault on line k
+    shows in every prefix that holds line k and in none that stops before it, and
+    whatever follows line k does not change it. A missing line shows where the file
+    ends instead, and anything appended changes it.
     """
-    load_tokenizer(path)
-    with open(path, "rb") as f:
-        lines = [line.decode("utf-8") for line in f.read().split(b"\n")]
-    if lines[-1] == "":
-        lines.pop()
-    lines = [line[:-1] if line.endswith("\r") else line for line in lines]
-    model = ModelContents(pattern=lines[1])
-    count = int(lines[2])
-    for line in lines[3 : 3 + count]:
-        text, token_id = _FIELD_SEPARATOR.split(line.strip(_FIELD_SEPARATOR_CHARS))
-        model.special_tokens[text] = int(token_id)
-    for k, line in enumerate(lines[3 + count :]):
-        left, right = _FIELD_SEPARATOR.split(line.strip(_FIELD_SEPARATOR_CHARS))
-        model.merges[(int(left), int(right))] = 256 + k
+    starts = [0] + [i + 1 for i, byte in enumerate(data) if byte == LINE_FEED[0]]
+    if starts[-1] != len(data):
+        starts.append(len(data))
+    lines = len(starts) - 1
 
-    model.tokens = {b: bytes([b]) for b in range(256)}
-    for (left, right), new_id in model.merges.items():
-        if left in model.tokens and right in model.tokens:
-            model.tokens[new_id] = model.tokens[left] + model.tokens[right]
-    for text, token_id in model.special_tokens.items():
-        model.tokens[token_id] = text.encode("utf-8")
-    return model
+    low, high = 0, lines  # the first `high` lines already fail with the message
+    while low < high:
+        middle = (low + high) // 2
+        if _error_of(data[:starts[middle]]) == message:
+            high = middle
+        else:
+            low = middle + 1
+    prefix = data[:starts[high]]
+    if high and _error_of(prefix + (b"" if prefix.endswith(LINE_FEED) else LINE_FEED) + b"x\n") \
+            == message:
+        return f":{high}", ""
+    return "", f" (the file ends after line {lines})" if lines else " (the file is empty)"
 
 
-_FIELD_SEPARATOR_CHARS = "".join(
-    chr(c)
-    for c in [
-        *range(0x09, 0x0E),
-        0x20,
-        0x85,
-        0xA0,
-        0x1680,
-        *range(0x2000, 0x200B),
-        0x2028,
-        0x2029,
-        0x202F,
-        0x205F,
-        0x3000,
-    ]
-)
+def _error_of(data: bytes) -> Optional[str]:
+    try:
+        Tokenizer.from_bytes(data)
+    except ValueError as e:
+        return str(e)
+    except MemoryError:
+        return None
+    return None

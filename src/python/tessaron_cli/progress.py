@@ -1,8 +1,22 @@
 """Progress and status lines on standard error, shown only on a terminal."""
-
 import sys
 import time
-from typing import Optional, TextIO
+from typing import Callable, Optional, TextIO
+
+
+def human_count(n: float) -> str:
+    return f"{n:,.0f}"
+
+
+def human_time(seconds: float) -> str:
+    seconds = int(seconds + 0.5)
+    if seconds < 60:
+        return f"{seconds} s"
+    minutes, seconds = divmod(seconds, 60)
+    if minutes < 60:
+        return f"{minutes} min {seconds:02d} s"
+    hours, minutes = divmod(minutes, 60)
+    return f"{hours} h {minutes:02d} min"
 
 
 def human_bytes(n: float) -> str:
@@ -16,27 +30,37 @@ def human_bytes(n: float) -> str:
 class Reporter:
     """Status output for people: silent when standard error is piped or when asked."""
 
-    def __init__(self, quiet: bool = False, stream: Optional[TextIO] = None):
-        self.stream = stream if stream is not None else sys.stderr
+    def __init__(self, command: str, quiet: bool = False):
+        self.command = command
+        self.quiet = quiet
+        self.stream = sys.stderr
         self.enabled = not quiet and self.stream.isatty()
 
     def say(self, message: str) -> None:
         if self.enabled:
             print(message, file=self.stream, flush=True)
 
-    def bar(self, label: str, total: Optional[int]) -> "ProgressBar":
-        return ProgressBar(self, label, total)
+    def warn(self, message: str) -> None:
+        """Shown piped too: something the user should know about the result."""
+        if not self.quiet:
+            print(f"tessaron {self.command}: warning: {message}", file=self.stream, flush=True)
+
+    def bar(self, label: str, total: Optional[float],
+            unit: Callable[[float], str] = human_bytes) -> "ProgressBar":
+        return ProgressBar(self, label, total, unit)
 
 
 class ProgressBar:
-    """A one-line bar with byte counts, redrawn at most ten times a second."""
+    """A one-line bar with counts, rate and time left, redrawn at most ten times a second."""
 
     WIDTH = 24
 
-    def __init__(self, reporter: Reporter, label: str, total: Optional[int]):
+    def __init__(self, reporter: Reporter, label: str, total: Optional[float],
+                 unit: Callable[[float], str]):
         self.reporter = reporter
         self.label = label
         self.total = total
+        self.unit = unit
         self.done = 0
         self.started = time.perf_counter()
         self.drawn_at = 0.0
@@ -47,8 +71,11 @@ class ProgressBar:
     def __exit__(self, *exc_info: object) -> None:
         self.close()
 
-    def advance(self, n: int) -> None:
-        self.done += n
+    def advance(self, n: float) -> None:
+        self.update(self.done + n)
+
+    def update(self, done: float) -> None:
+        self.done = done
         now = time.perf_counter()
         if now - self.drawn_at >= 0.1:
             self.drawn_at = now
@@ -64,16 +91,17 @@ class ProgressBar:
         if not self.reporter.enabled:
             return
         elapsed = max(now - self.started, 1e-9)
-        rate = f"{human_bytes(self.done / elapsed)}/s"
+        speed = self.done / elapsed
+        rate = f"{self.unit(speed)}/s"
         if self.total:
             share = min(self.done / self.total, 1.0)
             filled = int(share * self.WIDTH)
             bar = "#" * filled + "." * (self.WIDTH - filled)
-            line = (
-                f"{self.label} [{bar}] {share * 100:3.0f}% "
-                f"{human_bytes(self.done)} / {human_bytes(self.total)}  {rate}"
-            )
+            left = (f", {human_time((self.total - self.done) / speed)} left"
+                    if 0 < self.done < self.total else "")
+            line = (f"{self.label} [{bar}] {share * 100:3.0f}% "
+                    f"{self.unit(self.done)} / {self.unit(self.total)}  {rate}{left}")
         else:
-            line = f"{self.label} {human_bytes(self.done)}  {rate}"
+            line = f"{self.label} {self.unit(self.done)}  {rate}"
         self.reporter.stream.write("\r" + line + "\x1b[K")
         self.reporter.stream.flush()

@@ -1,40 +1,101 @@
-"""`tessaron train`: learn a model from text files and save it with its listing."""
-
+"""`tessaron train`: learn a model from files and save it with its listing."""
+import os
 import time
 
 import tessaron
-from tessaron_cli.errors import CliError, describe_os_error
-from tessaron_cli.inputs import read_text, sources, total_size
-from tessaron_cli.progress import Reporter, human_bytes
+from tessaron_tools import Tokenizer
+
+from tessaron_cli.errors import CliError, file_error
+from tessaron_cli.inputs import require_utf8, sources, total_size
+from tessaron_cli.outputs import Output, refuse_inputs_as_outputs, replacing
+from tessaron_cli.progress import Reporter, human_bytes, human_count
+
+MODEL_SUFFIX = ".model"
+
+
+def output_paths(prefix: str):
+    if prefix.endswith(MODEL_SUFFIX):
+        prefix = prefix[:-len(MODEL_SUFFIX)]
+    return prefix + MODEL_SUFFIX, prefix + ".vocab"
+
+
+def check_folder(path: str) -> None:
+    """Fails now, not after a long training, when the folder for `path` cannot be made."""
+    folder = os.path.dirname(os.path.abspath(path))
+    while not os.path.lexists(folder):
+        folder = os.path.dirname(folder)
+    if not os.path.isdir(folder):
+        raise CliError(f"cannot create the folder for {path}: {folder} is a file")
+
+
+def make_folder(path: str) -> None:
+    folder = os.path.dirname(path)
+    if folder:
+        try:
+            os.makedirs(folder, exist_ok=True)
+        except OSError as e:
+            raise file_error("create the folder", folder, e) from None
+
+
+def save(tokenizer: Tokenizer, model_path: str, vocab_path: str) -> None:
+    """The model and its listing, replacing both or neither."""
+    make_folder(model_path)
+    with replacing([model_path, vocab_path]) as (model, listing):
+        model.write(tokenizer.to_bytes())
+        model.flush()
+        save_listing(model, listing)
+
+
+def save_listing(model: Output, listing: Output) -> None:
+    # The listing renders tokens as the other face does, so that face writes it.
+    renderer = tessaron.BasicTokenizer()
+    renderer.load(model.temp or model.target)
+    listing.write_with(renderer.save_vocab)
+
+
+def learned_fewer(learned: int, wanted: int) -> str:
+    return (f"learned {learned:,} of {wanted:,} rules: no two tokens are left side by side "
+            f"to merge")
 
 
 def run(args) -> int:
-    reporter = Reporter(args.quiet)
+    reporter = Reporter("train", args.quiet)
+    model_path, vocab_path = output_paths(args.output)
     srcs = sources(args.files)
+    refuse_inputs_as_outputs([model_path, vocab_path], [s.path for s in srcs])
+    check_folder(model_path)
+
     with reporter.bar("reading ", total_size(srcs)) as bar:
-        text = "".join(read_text(s, bar) for s in srcs)
-    size = len(text.encode("utf-8"))
+        parts = []
+        for source in srcs:
+            data = source.read_all(bar)
+            if args.utf8:
+                require_utf8(data, source)
+            parts.append(data)
+    text = b"".join(parts)
+    del parts
+    if not text:
+        raise CliError("nothing to learn from: the input is empty")
 
-    tokenizer = tessaron.BasicTokenizer(args.threads)
-    reporter.say(
-        f"training on {human_bytes(size)} to {args.vocab_size} tokens "
-        f"with {args.threads} thread{'s' if args.threads != 1 else ''} ..."
-    )
-    started = time.perf_counter()
-    tokenizer.train(text, args.vocab_size)
-    seconds = time.perf_counter() - started
-    reporter.say(f"trained in {seconds:.2f} s ({human_bytes(size / max(seconds, 1e-9))}/s)")
-
-    model_path, vocab_path = args.output + ".model", args.output + ".vocab"
+    tokenizer = train(text, args, reporter)
     save(tokenizer, model_path, vocab_path)
     reporter.say(f"wrote {model_path} and {vocab_path}")
     return 0
 
 
-def save(tokenizer, model_path: str, vocab_path: str) -> None:
-    # What save() does, one file at a time, so that an error names its file.
-    for write, path in ((tokenizer.save_model, model_path), (tokenizer.save_vocab, vocab_path)):
-        try:
-            write(path)
-        except OSError as e:
-            raise CliError(f"cannot write {path}: {describe_os_error(e)}") from None
+def train(text: bytes, args, reporter: Reporter) -> Tokenizer:
+    wanted = args.vocab_size - 256 - len(args.special)
+    reporter.say(f"training on {human_bytes(len(text))} to {args.vocab_size:,} tokens "
+                 f"with {args.threads} thread{'s' if args.threads != 1 else ''}")
+    started = time.perf_counter()
+    with reporter.bar("rules   ", wanted, human_count) as bar:
+        tokenizer = Tokenizer.train(text, args.vocab_size, threads=args.threads,
+                                    special_tokens=tuple(args.special),
+                                    progress=lambda done, total: bar.update(done))
+    seconds = time.perf_counter() - started
+    reporter.say(f"trained in {seconds:.2f} s ({human_bytes(len(text) / max(seconds, 1e-9))}/s)")
+    learned = len(tokenizer.merges)
+    if learned < wanted:
+        reporter.warn(learned_fewer(learned, wanted))
+    return tokenizer
+
