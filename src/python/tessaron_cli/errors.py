@@ -1,5 +1,4 @@
 """The one exception the command line turns into an error line, and the one mapper of file errors."""
-import errno
 import re
 
 # Exit codes: 1 for a failure while working (a missing file, a bad model or input),
@@ -15,21 +14,12 @@ class CliError(Exception):
         self.code = code
 
 
-# Where the system's wording does not say what the user should look at.
-_PLAINER = {
-    errno.EEXIST: "exists and is not a folder",
-    errno.ENOTDIR: "a part of the path is a file, not a folder",
-}
-
-
 # The extension appends the code to the system's text.
 _CODE = re.compile(r" \(os error \d+\)$")
 
 
 def reason(error: OSError) -> str:
     """The system's text for an OSError, without Python's "[Errno N]" decoration."""
-    if error.errno in _PLAINER:
-        return _PLAINER[error.errno]
     return _CODE.sub("", error.strerror or str(error))
 
 

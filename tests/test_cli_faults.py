@@ -1,0 +1,224 @@
+"""The command line under faults: full devices, file-size limits, links, Ctrl-C, closed pipes.
+
+Each case runs the command in a subprocess and checks that the previous files are exactly
+as they were (or wholly replaced), that no temporary file is left, and that the failure
+is one line on standard error.
+"""
+import os
+import random
+import resource
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+TEXT = "".join(f"line {i}: the quick brown fox, héllo wörld, 漢字\n" for i in range(2000))
+COMMAND = [sys.executable, "-m", "tessaron_cli"]
+
+
+def run(*args, cwd, stdin=None, limit=None, stdout=subprocess.PIPE):
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    return subprocess.run([*COMMAND, *args], cwd=cwd, input=stdin, stdout=stdout,
+                          stderr=subprocess.PIPE, timeout=120,
+                          preexec_fn=limit_file_size if limit is not None else None)
+
+
+def snapshot(folder):
+    """Every file below `folder` with its bytes."""
+    found = {}
+    for root, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(root, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
+
+
+@pytest.fixture
+def work(tmp_path):
+    (tmp_path / "a.txt").write_text(TEXT, encoding="utf-8")
+    r = run("train", "a.txt", "-v", "400", "-o", "m", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    r = run("encode", "-m", "m.model", "a.txt", "-o", "a.ids", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    for name in ("old.model", "old.vocab", "out.ids", "out.txt"):
+        (tmp_path / name).write_bytes(f"previous {name}\n".encode())
+    return tmp_path
+
+
+WRITERS = [
+    (["train", "a.txt", "-v", "400", "-o", "old"], "old.vocab"),
+    (["encode", "-m", "m.model", "a.txt", "-o", "out.ids"], "out.ids"),
+    (["encode", "-m", "m.model", "--whole", "a.txt", "-o", "out.ids"], "out.ids"),
+    (["decode", "-m", "m.model", "a.ids", "-o", "out.txt"], "out.txt"),
+]
+
+
+@pytest.mark.parametrize("args, failing", WRITERS)
+def test_file_size_limit_keeps_the_previous_files(work, args, failing):
+    before = snapshot(work)
+    # The model (about 1.5 KB) fits, the listing and the other outputs do not.
+    r = run(*args, cwd=work, limit=4096)
+    assert r.returncode == 1
+    assert r.stderr.decode() == f"tessaron {args[0]}: error: cannot write {failing}: " \
+                                f"File too large\n"
+    assert snapshot(work) == before
+
+
+def test_demo_under_a_file_size_limit(work):
+    (work / "o").mkdir()
+    (work / "o" / "stdlib.model").write_bytes(b"previous\n")
+    before = snapshot(work)
+    r = run("demo", "--out", "o", "--size-mb", "0.1", "--held-out-mb", "0.01", "-v", "300",
+            cwd=work, limit=2048)
+    assert r.returncode == 1 and r.stderr.decode().count("\n") == 1
+    assert "cannot write o/stdlib.vocab: File too large" in r.stderr.decode()
+    assert snapshot(work) == before
+
+
+@pytest.mark.parametrize("args", [
+    ["encode", "-m", "m.model", "a.txt", "-o", "/dev/full"],
+    ["decode", "-m", "m.model", "a.ids", "-o", "/dev/full"],
+    ["info", "m.model"],
+    ["encode", "-m", "m.model", "a.txt"],
+    ["decode", "-m", "m.model", "a.ids"],
+    ["--help"],
+    ["encode", "--help"],
+])
+def test_full_device(work, args):
+    if not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full here")
+    with open("/dev/full", "wb") as full:
+        r = run(*args, cwd=work, stdout=full)
+    name = "/dev/full" if "-o" in args else "<stdout>"
+    command = f"tessaron {args[0]}" if not args[0].startswith("-") else "tessaron"
+    assert r.returncode == 1
+    assert r.stderr.decode() == f"{command}: error: cannot write {name}: " \
+                                f"No space left on device\n"
+
+
+def test_links_are_followed_and_permission_bits_kept(work):
+    os.chmod(work / "out.ids", 0o640)
+    os.symlink("out.ids", work / "link.ids")
+    r = run("encode", "-m", "m.model", "a.txt", "-o", "link.ids", cwd=work)
+    assert r.returncode == 0, r.stderr
+    assert os.path.islink(work / "link.ids")
+    assert (work / "out.ids").read_bytes() == (work / "a.ids").read_bytes()
+    assert os.stat(work / "out.ids").st_mode & 0o777 == 0o640
+    mask = os.umask(0)
+    os.umask(mask)
+    run("encode", "-m", "m.model", "a.txt", "-o", "fresh.ids", cwd=work)
+    assert os.stat(work / "fresh.ids").st_mode & 0o777 == 0o666 & ~mask
+
+
+def test_missing_folder_and_file_in_the_way(work):
+    before = snapshot(work)
+    r = run("encode", "-m", "m.model", "a.txt", "-o", "nowhere/out.ids", cwd=work)
+    assert r.stderr.decode() == ("tessaron encode: error: cannot write nowhere/out.ids: "
+                                 "No such file or directory\n")
+    r = run("encode", "-m", "m.model", "a.txt", "-o", "a.txt/out.ids", cwd=work)
+    assert r.stderr.decode() == ("tessaron encode: error: cannot write a.txt/out.ids: "
+                                 "Not a directory\n")
+    r = run("demo", "--out", "a.txt", cwd=work)
+    assert r.returncode == 1 and r.stderr.decode() == (
+        f"tessaron demo: error: cannot create the folder for a.txt/stdlib.model: "
+        f"{work / 'a.txt'} is a file\n")
+    assert snapshot(work) == before
+
+
+@pytest.mark.parametrize("args, stdin_from", [
+    (["encode", "-m", "m.model", "a.txt", "-o", "a.txt"], None),
+    (["encode", "-m", "m.model", "a.txt", "-o", "./m.model"], None),
+    (["encode", "-m", "m.model", "-o", "a.txt"], "a.txt"),
+    (["decode", "-m", "m.model", "a.ids", "-o", "a.ids"], None),
+    (["train", "m.model", "-v", "300", "-o", "m"], None),
+    (["train", "a.txt", "m.vocab", "-v", "300", "-o", "m.model"], None),
+])
+def test_an_output_naming_an_input_is_refused(work, args, stdin_from):
+    before = snapshot(work)
+    stdin = (work / stdin_from).read_bytes() if stdin_from else None
+    if stdin_from:  # standard input that is the file itself
+        with open(work / stdin_from, "rb") as f:
+            r = subprocess.run([*COMMAND, *args], cwd=work, stdin=f, capture_output=True)
+    else:
+        r = run(*args, cwd=work, stdin=stdin)
+    err = r.stderr.decode()
+    assert r.returncode == 1 and err.count("\n") == 1
+    assert err.startswith(f"tessaron {args[0]}: error: cannot write ") and "is also an input" in err
+    assert snapshot(work) == before
+
+
+def test_a_closed_pipe_ends_quietly(work):
+    for args in (["encode", "-m", "m.model", "a.txt"], ["decode", "-m", "m.model", "a.ids"],
+                 ["info", "m.model", "--top", "1000"], ["--help"]):
+        p = subprocess.Popen([*COMMAND, *args], cwd=work, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdout.read(1)
+        p.stdout.close()
+        assert p.stderr.read() == b""
+        assert p.wait(timeout=60) in (0, 1)
+
+
+def interrupt(args, cwd, after, stdin=None):
+    """SIGINT `after` seconds into the command; returns (exit code, stderr, seconds to exit)."""
+    p = subprocess.Popen([*COMMAND, *args], cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE)
+    time.sleep(after)
+    sent = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    err = p.stderr.read()
+    code = p.wait(timeout=60)
+    return code, err.decode(), time.monotonic() - sent
+
+
+def big_text(path, megabytes):
+    rng = random.Random(7)
+    words = [("".join(rng.choice("abcdefghijklmnopqrstuvwxyzéü漢") for _ in range(rng.randint(1, 9))))
+             for _ in range(5000)]
+    with open(path, "w", encoding="utf-8") as f:
+        written = 0
+        while written < megabytes << 20:
+            line = " ".join(rng.choice(words) for _ in range(12)) + "\n"
+            f.write(line)
+            written += len(line.encode())
+
+
+@pytest.mark.parametrize("command", ["train", "encode"])
+def test_ctrl_c_at_several_moments(work, command):
+    big_text(work / "big.txt", 4)
+    if command == "train":
+        args = ["train", "big.txt", "-v", "3000", "-t", "2", "-o", "old"]
+        outputs = ("old.model", "old.vocab")
+    else:
+        args = ["encode", "-m", "m.model", "-j", "2", "big.txt", "-o", "out.ids"]
+        outputs = ("out.ids",)
+    before = snapshot(work)
+    interrupted = 0
+    for after in (0.05, 0.3, 0.6, 1.0, 1.5, 2.5):
+        code, err, _ = interrupt(args, work, after)
+        now = snapshot(work)
+        assert set(now) == set(before), "a temporary file was left"
+        if code == 130:
+            interrupted += 1
+            assert err == f"tessaron {command}: interrupted\n"
+            assert now == before
+        else:  # finished before the signal: every output replaced, nothing said
+            assert code == 0 and err == "", err
+            assert all(now[name] != before[name] for name in outputs)
+            for name in outputs:
+                (work / name).write_bytes(before[name])
+    assert interrupted >= 2
+
+
+def test_ctrl_c_while_reading_standard_input(work):
+    before = snapshot(work)
+    for args in (["train", "-v", "300", "-o", "old"],
+                 ["encode", "-m", "m.model", "-o", "out.ids"]):
+        code, err, seconds = interrupt(args, work, 0.5, stdin=subprocess.PIPE)
+        assert (code, err) == (130, f"tessaron {args[0]}: interrupted\n")
+        assert seconds < 5
+    assert snapshot(work) == before
