@@ -1,4 +1,5 @@
 """The `tessaron` command end to end, in subprocesses."""
+
 import os
 import pty
 import subprocess
@@ -20,8 +21,14 @@ AWKWARD = {
 
 
 def tessaron_run(*args, stdin=None, cwd=None, stderr=subprocess.PIPE):
-    return subprocess.run([sys.executable, "-m", "tessaron_cli", *args], input=stdin,
-                          stdout=subprocess.PIPE, stderr=stderr, cwd=cwd, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-m", "tessaron_cli", *args],
+        input=stdin,
+        stdout=subprocess.PIPE,
+        stderr=stderr,
+        cwd=cwd,
+        timeout=120,
+    )
 
 
 @pytest.fixture(scope="module")
@@ -59,15 +66,27 @@ def test_train_learns_what_the_module_learns(corpus):
 
 
 def test_train_from_stdin_equals_files(corpus):
-    r = tessaron_run("train", "-v", "320", "-o", "s", "-t", "1",
-                     stdin=(TEXT_A + TEXT_B).encode(), cwd=corpus)
+    r = tessaron_run(
+        "train", "-v", "320", "-o", "s", "-t", "1", stdin=(TEXT_A + TEXT_B).encode(), cwd=corpus
+    )
     assert r.returncode == 0, r.stderr
     assert (corpus / "s.model").read_bytes() == (corpus / "m.model").read_bytes()
 
 
 def test_train_output_prefix_folders_and_special_tokens(corpus):
-    r = tessaron_run("train", "a.txt", "-v", "300", "--special", "<|end|>", "--special", "<pad>",
-                     "-o", "new/deeper/sp.model", cwd=corpus)
+    r = tessaron_run(
+        "train",
+        "a.txt",
+        "-v",
+        "300",
+        "--special",
+        "<|end|>",
+        "--special",
+        "<pad>",
+        "-o",
+        "new/deeper/sp.model",
+        cwd=corpus,
+    )
     assert r.returncode == 0, r.stderr
     assert not (corpus / "new/deeper/sp.model.model").exists()
     lines = (corpus / "new/deeper/sp.model").read_text(encoding="utf-8").splitlines()
@@ -77,15 +96,27 @@ def test_train_output_prefix_folders_and_special_tokens(corpus):
     # The special token becomes its id only where allowed.
     text = "the lazy dog<|end|>the quick fox"
     plain = tessaron_run("encode", "-m", "new/deeper/sp.model", "--text", text, cwd=corpus)
-    special = tessaron_run("encode", "-m", "new/deeper/sp.model", "--text", text,
-                           "--allow-special", "all", cwd=corpus)
-    named = tessaron_run("encode", "-m", "new/deeper/sp.model", "--text", text,
-                         "--allow-special", "<|end|>", cwd=corpus)
+    special = tessaron_run(
+        "encode", "-m", "new/deeper/sp.model", "--text", text, "--allow-special", "all", cwd=corpus
+    )
+    named = tessaron_run(
+        "encode",
+        "-m",
+        "new/deeper/sp.model",
+        "--text",
+        text,
+        "--allow-special",
+        "<|end|>",
+        cwd=corpus,
+    )
     tok = basic(corpus / "new/deeper/sp.model")
     assert plain.stdout.decode().split() == [str(i) for i in tok.encode(text)]
     expected = tok.encode("the lazy dog") + [298] + tok.encode("the quick fox")
-    assert special.stdout.decode().split() == named.stdout.decode().split() == \
-        [str(i) for i in expected]
+    assert (
+        special.stdout.decode().split()
+        == named.stdout.decode().split()
+        == [str(i) for i in expected]
+    )
 
 
 def test_train_takes_any_bytes_unless_told_utf8(corpus):
@@ -97,15 +128,18 @@ def test_train_takes_any_bytes_unless_told_utf8(corpus):
     assert dec.stdout == (corpus / "latin1.txt").read_bytes()
     r = tessaron_run("train", "latin1.txt", "--utf8", "-v", "270", "-o", "latin", cwd=corpus)
     assert r.returncode == 1
-    assert r.stderr.decode() == ("tessaron train: error: latin1.txt: not UTF-8 text "
-                                 "(invalid byte 0xe9 at offset 3)\n")
+    assert r.stderr.decode() == (
+        "tessaron train: error: latin1.txt: not UTF-8 text (invalid byte 0xe9 at offset 3)\n"
+    )
 
 
 def test_train_says_when_it_learned_fewer_rules(corpus):
     r = tessaron_run("train", "-v", "300", "-o", "short", stdin=b"aaaa", cwd=corpus)
     assert r.returncode == 0
-    assert r.stderr.decode() == ("tessaron train: warning: learned 2 of 44 rules: no two "
-                                 "tokens are left side by side to merge\n")
+    assert r.stderr.decode() == (
+        "tessaron train: warning: learned 2 of 44 rules: no two "
+        "tokens are left side by side to merge\n"
+    )
     r = tessaron_run("train", "-q", "-v", "300", "-o", "short", stdin=b"aaaa", cwd=corpus)
     assert r.returncode == 0 and r.stderr == b""
 
@@ -153,8 +187,10 @@ def test_decode_display_is_the_module_display_text(corpus):
     enc = tessaron_run("encode", "-m", "m.model", "tabs_nul.txt", "crlf.txt", cwd=corpus)
     r = tessaron_run("decode", "-m", "m.model", "--display", stdin=enc.stdout, cwd=corpus)
     tok = basic(corpus / "m.model")
-    expected = "".join(tok.decode([int(i) for i in line.split()]) + "\n"
-                       for line in enc.stdout.decode().splitlines())
+    expected = "".join(
+        tok.decode([int(i) for i in line.split()]) + "\n"
+        for line in enc.stdout.decode().splitlines()
+    )
     assert r.stdout.decode() == expected and "\\u0009" in expected and "\\u000d" in expected
 
 
@@ -172,8 +208,8 @@ def test_info_summarises_and_shortens(corpus):
 def test_info_reads_what_load_reads(tmp_path):
     # Tab and CR LF separators, a special token, a repeated pair that takes the later id.
     (tmp_path / "h.model").write_bytes(
-        b"tessaron v1\r\n\\w+ \r\n1\r\n<|end|>\t9999\r\n104 105\r\n256\t33\r\n"
-        b"104 105\r\n258 258\n")
+        b"tessaron v1\r\n\\w+ \r\n1\r\n<|end|>\t9999\r\n104 105\r\n256\t33\r\n104 105\r\n258 258\n"
+    )
     r = tessaron_run("info", "h.model", cwd=tmp_path)
     out = r.stdout.decode()
     assert "pattern:        '\\\\w+ '" in out and "9999  '<|end|>'" in out
@@ -189,8 +225,10 @@ def test_model_without_final_line_feed_loads_with_a_warning(corpus):
     for args in (["info", "cut.model"], ["encode", "-m", "cut.model", "--text", "the dog"]):
         r = tessaron_run(*args, cwd=corpus)
         assert r.returncode == 0 and r.stdout
-        assert r.stderr.decode() == (f"tessaron {args[0]}: warning: cut.model: the last line has "
-                                     f"no line feed; the file may be truncated\n")
+        assert r.stderr.decode() == (
+            f"tessaron {args[0]}: warning: cut.model: the last line has "
+            f"no line feed; the file may be truncated\n"
+        )
 
 
 MODELS = {
@@ -203,48 +241,109 @@ MODELS = {
 }
 
 
-@pytest.mark.parametrize("args, stdin, code, message", [
-    (["encode", "-m", "m.model", "missing.txt"], None, 1,
-     "cannot read missing.txt: No such file or directory"),
-    (["encode", "-m", "missing.model", "a.txt"], None, 1,
-     "cannot read missing.model: No such file or directory"),
-    (["decode", "-m", ".", "a.txt"], None, 1, "cannot read .: Is a directory"),
-    (["encode", "-m", "bad.model", "a.txt"], None, 1,
-     "bad.model:1: not a valid tessaron model: invalid version"),
-    (["info", "empty.model"], None, 1,
-     "empty.model: not a valid tessaron model: missing version (the file is empty)"),
-    (["info", "badrule.model"], None, 1,
-     "badrule.model:6: not a valid tessaron model: invalid merge entry"),
-    (["info", "badcount.model"], None, 1,
-     "badcount.model:3: not a valid tessaron model: invalid digit found in string"),
-    (["info", "fewspecial.model"], None, 1, "fewspecial.model: not a valid tessaron model: "
-     "not enough special tokens (the file ends after line 4)"),
-    (["info", "notutf8.model"], None, 1,
-     "notutf8.model:5: not a valid tessaron model: stream did not contain valid UTF-8"),
-    (["decode", "-m", "m.model"], b"1 2\n3 x\n", 1, "<stdin>:2: 'x' is not a token id"),
-    (["decode", "-m", "m.model"], b"-1\n", 1, "<stdin>:1: '-1' is not a token id"),
-    (["decode", "-m", "m.model"], b"18446744073709551616\n", 1, "is not a token id"),
-    (["decode", "-m", "m.model"], b"104 105\n104 99999 105\n", 1, "<stdin>:2: "),
-    (["decode", "-m", "m.model", "--display"], b"104 99999 105\n", 1,
-     "<stdin>:1: invalid token ID: 99999"),
-    (["train", "-v", "300", "-o", "x"], b"", 1, "nothing to learn from: the input is empty"),
-    (["train", "a.txt", "-v", "300", "-o", "a.txt/m"], None, 1,
-     "cannot create the folder for a.txt/m.model:"),
-    (["train", "a.txt", "-v", "255", "-o", "x"], None, 2, "must be at least 256, got 255"),
-    (["train", "a.txt", "-v", "257", "--special", "a", "--special", "b", "-o", "x"], None, 2,
-     "must be at least 258 with 2 special tokens"),
-    (["train", "a.txt", "-v", "300", "--special", "a", "--special", "a", "-o", "x"], None, 2,
-     "a special token is given twice"),
-    (["train", "a.txt", "-v", "300", "--special", "", "-o", "x"], None, 2,
-     "a special token cannot be empty"),
-    (["train", "a.txt", "-v", "lots", "-o", "x"], None, 2, "'lots' is not a whole number"),
-    (["train", "a.txt", "-o", "x"], None, 2, "required: -v/--vocab-size"),
-    (["encode", "-m", "m.model", "-j", "0", "a.txt"], None, 2, "must be at least 1"),
-    (["encode", "-m", "m.model", "--text", "hi", "a.txt"], None, 2, "not allowed with argument"),
-    (["decode", "-m", "m.model", "--whole", "--display"], None, 2, "not allowed with argument"),
-    (["frobnicate"], None, 2, "invalid choice: 'frobnicate'"),
-    ([], None, 2, "required: COMMAND"),
-])
+@pytest.mark.parametrize(
+    "args, stdin, code, message",
+    [
+        (
+            ["encode", "-m", "m.model", "missing.txt"],
+            None,
+            1,
+            "cannot read missing.txt: No such file or directory",
+        ),
+        (
+            ["encode", "-m", "missing.model", "a.txt"],
+            None,
+            1,
+            "cannot read missing.model: No such file or directory",
+        ),
+        (["decode", "-m", ".", "a.txt"], None, 1, "cannot read .: Is a directory"),
+        (
+            ["encode", "-m", "bad.model", "a.txt"],
+            None,
+            1,
+            "bad.model:1: not a valid tessaron model: invalid version",
+        ),
+        (
+            ["info", "empty.model"],
+            None,
+            1,
+            "empty.model: not a valid tessaron model: missing version (the file is empty)",
+        ),
+        (
+            ["info", "badrule.model"],
+            None,
+            1,
+            "badrule.model:6: not a valid tessaron model: invalid merge entry",
+        ),
+        (
+            ["info", "badcount.model"],
+            None,
+            1,
+            "badcount.model:3: not a valid tessaron model: invalid digit found in string",
+        ),
+        (
+            ["info", "fewspecial.model"],
+            None,
+            1,
+            "fewspecial.model: not a valid tessaron model: "
+            "not enough special tokens (the file ends after line 4)",
+        ),
+        (
+            ["info", "notutf8.model"],
+            None,
+            1,
+            "notutf8.model:5: not a valid tessaron model: stream did not contain valid UTF-8",
+        ),
+        (["decode", "-m", "m.model"], b"1 2\n3 x\n", 1, "<stdin>:2: 'x' is not a token id"),
+        (["decode", "-m", "m.model"], b"-1\n", 1, "<stdin>:1: '-1' is not a token id"),
+        (["decode", "-m", "m.model"], b"18446744073709551616\n", 1, "is not a token id"),
+        (["decode", "-m", "m.model"], b"104 105\n104 99999 105\n", 1, "<stdin>:2: "),
+        (
+            ["decode", "-m", "m.model", "--display"],
+            b"104 99999 105\n",
+            1,
+            "<stdin>:1: invalid token ID: 99999",
+        ),
+        (["train", "-v", "300", "-o", "x"], b"", 1, "nothing to learn from: the input is empty"),
+        (
+            ["train", "a.txt", "-v", "300", "-o", "a.txt/m"],
+            None,
+            1,
+            "cannot create the folder for a.txt/m.model:",
+        ),
+        (["train", "a.txt", "-v", "255", "-o", "x"], None, 2, "must be at least 256, got 255"),
+        (
+            ["train", "a.txt", "-v", "257", "--special", "a", "--special", "b", "-o", "x"],
+            None,
+            2,
+            "must be at least 258 with 2 special tokens",
+        ),
+        (
+            ["train", "a.txt", "-v", "300", "--special", "a", "--special", "a", "-o", "x"],
+            None,
+            2,
+            "a special token is given twice",
+        ),
+        (
+            ["train", "a.txt", "-v", "300", "--special", "", "-o", "x"],
+            None,
+            2,
+            "a special token cannot be empty",
+        ),
+        (["train", "a.txt", "-v", "lots", "-o", "x"], None, 2, "'lots' is not a whole number"),
+        (["train", "a.txt", "-o", "x"], None, 2, "required: -v/--vocab-size"),
+        (["encode", "-m", "m.model", "-j", "0", "a.txt"], None, 2, "must be at least 1"),
+        (
+            ["encode", "-m", "m.model", "--text", "hi", "a.txt"],
+            None,
+            2,
+            "not allowed with argument",
+        ),
+        (["decode", "-m", "m.model", "--whole", "--display"], None, 2, "not allowed with argument"),
+        (["frobnicate"], None, 2, "invalid choice: 'frobnicate'"),
+        ([], None, 2, "required: COMMAND"),
+    ],
+)
 def test_errors_are_one_line_with_exit_code(corpus, args, stdin, code, message):
     for name, data in MODELS.items():
         (corpus / name).write_bytes(data)
@@ -302,8 +401,9 @@ def test_progress_on_a_terminal(corpus):
 
 
 def test_demo_reports_and_saves(tmp_path):
-    r = tessaron_run("demo", "--out", "o", "--size-mb", "0.2", "--held-out-mb", "0.05",
-                     "-v", "300", cwd=tmp_path)
+    r = tessaron_run(
+        "demo", "--out", "o", "--size-mb", "0.2", "--held-out-mb", "0.05", "-v", "300", cwd=tmp_path
+    )
     assert r.returncode == 0, r.stderr
     out = r.stdout.decode()
     for piece in ("standard library source", "bytes per token", "decoded", "saved:"):

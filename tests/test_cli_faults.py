@@ -4,6 +4,7 @@ Each case runs the command in a subprocess and checks that the previous files ar
 as they were (or wholly replaced), that no temporary file is left, and that the failure
 is one line on standard error.
 """
+
 import os
 import random
 import resource
@@ -22,9 +23,15 @@ def run(*args, cwd, stdin=None, limit=None, stdout=subprocess.PIPE):
     def limit_file_size():
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-    return subprocess.run([*COMMAND, *args], cwd=cwd, input=stdin, stdout=stdout,
-                          stderr=subprocess.PIPE, timeout=120,
-                          preexec_fn=limit_file_size if limit is not None else None)
+    return subprocess.run(
+        [*COMMAND, *args],
+        cwd=cwd,
+        input=stdin,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        timeout=120,
+        preexec_fn=limit_file_size if limit is not None else None,
+    )
 
 
 def snapshot(folder):
@@ -64,8 +71,9 @@ def test_file_size_limit_keeps_the_previous_files(work, args, failing):
     # The model (about 1.5 KB) fits, the listing and the other outputs do not.
     r = run(*args, cwd=work, limit=4096)
     assert r.returncode == 1
-    assert r.stderr.decode() == f"tessaron {args[0]}: error: cannot write {failing}: " \
-                                f"File too large\n"
+    assert (
+        r.stderr.decode() == f"tessaron {args[0]}: error: cannot write {failing}: File too large\n"
+    )
     assert snapshot(work) == before
 
 
@@ -73,22 +81,36 @@ def test_demo_under_a_file_size_limit(work):
     (work / "o").mkdir()
     (work / "o" / "stdlib.model").write_bytes(b"previous\n")
     before = snapshot(work)
-    r = run("demo", "--out", "o", "--size-mb", "0.1", "--held-out-mb", "0.01", "-v", "300",
-            cwd=work, limit=2048)
+    r = run(
+        "demo",
+        "--out",
+        "o",
+        "--size-mb",
+        "0.1",
+        "--held-out-mb",
+        "0.01",
+        "-v",
+        "300",
+        cwd=work,
+        limit=2048,
+    )
     assert r.returncode == 1 and r.stderr.decode().count("\n") == 1
     assert "cannot write o/stdlib.vocab: File too large" in r.stderr.decode()
     assert snapshot(work) == before
 
 
-@pytest.mark.parametrize("args", [
-    ["encode", "-m", "m.model", "a.txt", "-o", "/dev/full"],
-    ["decode", "-m", "m.model", "a.ids", "-o", "/dev/full"],
-    ["info", "m.model"],
-    ["encode", "-m", "m.model", "a.txt"],
-    ["decode", "-m", "m.model", "a.ids"],
-    ["--help"],
-    ["encode", "--help"],
-])
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["encode", "-m", "m.model", "a.txt", "-o", "/dev/full"],
+        ["decode", "-m", "m.model", "a.ids", "-o", "/dev/full"],
+        ["info", "m.model"],
+        ["encode", "-m", "m.model", "a.txt"],
+        ["decode", "-m", "m.model", "a.ids"],
+        ["--help"],
+        ["encode", "--help"],
+    ],
+)
 def test_full_device(work, args):
     if not os.path.exists("/dev/full"):
         pytest.skip("no /dev/full here")
@@ -97,8 +119,7 @@ def test_full_device(work, args):
     name = "/dev/full" if "-o" in args else "<stdout>"
     command = f"tessaron {args[0]}" if not args[0].startswith("-") else "tessaron"
     assert r.returncode == 1
-    assert r.stderr.decode() == f"{command}: error: cannot write {name}: " \
-                                f"No space left on device\n"
+    assert r.stderr.decode() == f"{command}: error: cannot write {name}: No space left on device\n"
 
 
 def test_links_are_followed_and_permission_bits_kept(work):
@@ -118,26 +139,32 @@ def test_links_are_followed_and_permission_bits_kept(work):
 def test_missing_folder_and_file_in_the_way(work):
     before = snapshot(work)
     r = run("encode", "-m", "m.model", "a.txt", "-o", "nowhere/out.ids", cwd=work)
-    assert r.stderr.decode() == ("tessaron encode: error: cannot write nowhere/out.ids: "
-                                 "No such file or directory\n")
+    assert r.stderr.decode() == (
+        "tessaron encode: error: cannot write nowhere/out.ids: No such file or directory\n"
+    )
     r = run("encode", "-m", "m.model", "a.txt", "-o", "a.txt/out.ids", cwd=work)
-    assert r.stderr.decode() == ("tessaron encode: error: cannot write a.txt/out.ids: "
-                                 "Not a directory\n")
+    assert r.stderr.decode() == (
+        "tessaron encode: error: cannot write a.txt/out.ids: Not a directory\n"
+    )
     r = run("demo", "--out", "a.txt", cwd=work)
     assert r.returncode == 1 and r.stderr.decode() == (
         f"tessaron demo: error: cannot create the folder for a.txt/stdlib.model: "
-        f"{work / 'a.txt'} is a file\n")
+        f"{work / 'a.txt'} is a file\n"
+    )
     assert snapshot(work) == before
 
 
-@pytest.mark.parametrize("args, stdin_from", [
-    (["encode", "-m", "m.model", "a.txt", "-o", "a.txt"], None),
-    (["encode", "-m", "m.model", "a.txt", "-o", "./m.model"], None),
-    (["encode", "-m", "m.model", "-o", "a.txt"], "a.txt"),
-    (["decode", "-m", "m.model", "a.ids", "-o", "a.ids"], None),
-    (["train", "m.model", "-v", "300", "-o", "m"], None),
-    (["train", "a.txt", "m.vocab", "-v", "300", "-o", "m.model"], None),
-])
+@pytest.mark.parametrize(
+    "args, stdin_from",
+    [
+        (["encode", "-m", "m.model", "a.txt", "-o", "a.txt"], None),
+        (["encode", "-m", "m.model", "a.txt", "-o", "./m.model"], None),
+        (["encode", "-m", "m.model", "-o", "a.txt"], "a.txt"),
+        (["decode", "-m", "m.model", "a.ids", "-o", "a.ids"], None),
+        (["train", "m.model", "-v", "300", "-o", "m"], None),
+        (["train", "a.txt", "m.vocab", "-v", "300", "-o", "m.model"], None),
+    ],
+)
 def test_an_output_naming_an_input_is_refused(work, args, stdin_from):
     before = snapshot(work)
     stdin = (work / stdin_from).read_bytes() if stdin_from else None
@@ -153,10 +180,15 @@ def test_an_output_naming_an_input_is_refused(work, args, stdin_from):
 
 
 def test_a_closed_pipe_ends_quietly(work):
-    for args in (["encode", "-m", "m.model", "a.txt"], ["decode", "-m", "m.model", "a.ids"],
-                 ["info", "m.model", "--top", "1000"], ["--help"]):
-        p = subprocess.Popen([*COMMAND, *args], cwd=work, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
+    for args in (
+        ["encode", "-m", "m.model", "a.txt"],
+        ["decode", "-m", "m.model", "a.ids"],
+        ["info", "m.model", "--top", "1000"],
+        ["--help"],
+    ):
+        p = subprocess.Popen(
+            [*COMMAND, *args], cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+        )
         p.stdout.read(1)
         p.stdout.close()
         assert p.stderr.read() == b""
@@ -165,8 +197,9 @@ def test_a_closed_pipe_ends_quietly(work):
 
 def interrupt(args, cwd, after, stdin=None):
     """SIGINT `after` seconds into the command; returns (exit code, stderr, seconds to exit)."""
-    p = subprocess.Popen([*COMMAND, *args], cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.PIPE)
+    p = subprocess.Popen(
+        [*COMMAND, *args], cwd=cwd, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE
+    )
     time.sleep(after)
     sent = time.monotonic()
     p.send_signal(signal.SIGINT)
@@ -177,8 +210,10 @@ def interrupt(args, cwd, after, stdin=None):
 
 def big_text(path, megabytes):
     rng = random.Random(7)
-    words = [("".join(rng.choice("abcdefghijklmnopqrstuvwxyzéü漢") for _ in range(rng.randint(1, 9))))
-             for _ in range(5000)]
+    words = [
+        ("".join(rng.choice("abcdefghijklmnopqrstuvwxyzéü漢") for _ in range(rng.randint(1, 9))))
+        for _ in range(5000)
+    ]
     with open(path, "w", encoding="utf-8") as f:
         written = 0
         while written < megabytes << 20:
@@ -216,8 +251,7 @@ def test_ctrl_c_at_several_moments(work, command):
 
 def test_ctrl_c_while_reading_standard_input(work):
     before = snapshot(work)
-    for args in (["train", "-v", "300", "-o", "old"],
-                 ["encode", "-m", "m.model", "-o", "out.ids"]):
+    for args in (["train", "-v", "300", "-o", "old"], ["encode", "-m", "m.model", "-o", "out.ids"]):
         code, err, seconds = interrupt(args, work, 0.5, stdin=subprocess.PIPE)
         assert (code, err) == (130, f"tessaron {args[0]}: interrupted\n")
         assert seconds < 5

@@ -12,13 +12,14 @@
 Workers need the tessaron package, not the model file: the plugin carries the file's bytes.
 Lines are encoded as `tessaron encode` encodes them, so the ids are the same.
 """
+
 import os
 from typing import Iterable, List, Optional, Union
 
 from distributed import WorkerPlugin, get_worker
-from tessaron_tools import Tokenizer
 
 from tessaron_cli.lines import strip_line_end
+from tessaron_tools import Tokenizer
 
 PLUGIN_NAME = "tessaron-tokenizer"
 

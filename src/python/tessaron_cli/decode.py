@@ -1,8 +1,8 @@
 """`tessaron decode`: lines of token ids back to the bytes they stand for."""
+
 from typing import List
 
 import tessaron
-
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import sources
 from tessaron_cli.lines import LINE_FEED, split_lines

@@ -4,6 +4,7 @@ Inputs are read in runs of whole lines and each run is encoded with `encode_batc
 `--jobs` threads; results are written in input order, so the output does not depend on
 the number of threads.
 """
+
 import sys
 from typing import Iterator, List, Tuple, Union
 
@@ -57,18 +58,21 @@ def allowed(args) -> Union[str, Tuple[str, ...]]:
 
 def run(args) -> int:
     # Results on the same terminal would tear the bar apart.
-    reporter = Reporter("encode", args.quiet or (args.output in (None, STDOUT)
-                                                  and sys.stdout.isatty()))
+    reporter = Reporter(
+        "encode", args.quiet or (args.output in (None, STDOUT) and sys.stdout.isatty())
+    )
     srcs = sources(args.files) if args.text is None else []
     refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
     tokenizer = load_model(args.model, reporter.warn)
     special = allowed(args)
-    with replacing([args.output]) as (out,), \
-            reporter.bar("encoding", total_size(srcs) if srcs else None) as bar:
+    with (
+        replacing([args.output]) as (out,),
+        reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,
+    ):
         for texts, size in batches(args, srcs):
-            ids = wait_for(lambda: tokenizer.encode_batch(
-                texts, threads=args.jobs, allowed_special=special))
+            ids = wait_for(
+                lambda: tokenizer.encode_batch(texts, threads=args.jobs, allowed_special=special)
+            )
             out.write(ids_lines(ids))
             bar.advance(size)
     return 0
-

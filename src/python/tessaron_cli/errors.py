@@ -1,4 +1,5 @@
-"""The one exception the command line turns into an error line, and the one mapper of file errors."""
+"""The one exception the command line turns into an error line; the one mapper of file errors."""
+
 import re
 
 # Exit codes: 1 for a failure while working (a missing file, a bad model or input),

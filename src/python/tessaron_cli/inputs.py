@@ -1,4 +1,5 @@
 """Reading input files (or standard input) as bytes, with sizes for progress bars."""
+
 import contextlib
 import os
 import stat
@@ -97,4 +98,5 @@ def require_utf8(data: bytes, source: Source, offset: int = 0) -> None:
     except UnicodeDecodeError as e:
         raise CliError(
             f"{source.name}: not UTF-8 text (invalid byte 0x{data[e.start]:02x} "
-            f"at offset {offset + e.start})") from None
+            f"at offset {offset + e.start})"
+        ) from None

@@ -1,4 +1,5 @@
 """Ctrl-C: held back while files are swapped in, and never stuck behind a long native call."""
+
 import contextlib
 import signal
 import threading

@@ -1,4 +1,5 @@
 """What a line is, for `tessaron encode` and for the cluster recipe alike."""
+
 from typing import List
 
 # A line ends at a line feed, which is not part of it; a final line feed ends the last

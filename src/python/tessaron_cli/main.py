@@ -1,4 +1,5 @@
 """Entry point of the `tessaron` command."""
+
 import argparse
 import importlib.metadata
 import os
@@ -49,105 +50,194 @@ def default_threads() -> int:
 
 def build_parser() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
-    common.add_argument("-q", "--quiet", action="store_true",
-                        help="print nothing but results and errors")
-    common.add_argument("--version", action="version",
-                        version=f"tessaron {importlib.metadata.version('tessaron')}")
+    common.add_argument(
+        "-q", "--quiet", action="store_true", help="print nothing but results and errors"
+    )
+    common.add_argument(
+        "--version", action="version", version=f"tessaron {importlib.metadata.version('tessaron')}"
+    )
     parser = Parser(
-        prog="tessaron", parents=[common],
+        prog="tessaron",
+        parents=[common],
         description="Train, apply and inspect byte-level BPE tokenizers.",
         epilog="Exit status: 0 on success, 1 when a file or model cannot be used, "
-               "2 for a bad command line, 130 when interrupted. Progress goes to "
-               "standard error on a terminal.")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True,
-                                     parser_class=Parser)
+        "2 for a bad command line, 130 when interrupted. Progress goes to "
+        "standard error on a terminal.",
+    )
+    commands = parser.add_subparsers(
+        dest="command", metavar="COMMAND", required=True, parser_class=Parser
+    )
 
     train = commands.add_parser(
-        "train", parents=[common], help="learn a model from files",
+        "train",
+        parents=[common],
+        help="learn a model from files",
         description="Learn merge rules from the bytes of the FILEs, concatenated in order "
-                    "(standard input when none or '-'), and write PREFIX.model and "
-                    "PREFIX.vocab, replacing both or neither.")
+        "(standard input when none or '-'), and write PREFIX.model and "
+        "PREFIX.vocab, replacing both or neither.",
+    )
     train.add_argument("files", nargs="*", metavar="FILE", help="files of any content")
-    train.add_argument("-v", "--vocab-size", type=bounded_int(256), required=True,
-                       metavar="N", help="tokens wanted: the 256 single bytes, the rules "
-                                         "and the special tokens")
-    train.add_argument("-o", "--output", required=True, metavar="PREFIX",
-                       help="write PREFIX.model and PREFIX.vocab (a trailing .model is "
-                            "dropped; missing folders are made)")
-    train.add_argument("-t", "--threads", type=bounded_int(1, 65535),
-                       default=default_threads(), metavar="T",
-                       help="training threads (default: the usable CPUs); the model does "
-                            "not depend on it")
-    train.add_argument("--special", action="append", default=[], type=special_token,
-                       metavar="TOKEN", help="a special token, given the next id after the "
-                                             "rules (repeatable, in order)")
-    train.add_argument("--utf8", action="store_true",
-                       help="refuse input that is not UTF-8 text")
+    train.add_argument(
+        "-v",
+        "--vocab-size",
+        type=bounded_int(256),
+        required=True,
+        metavar="N",
+        help="tokens wanted: the 256 single bytes, the rules and the special tokens",
+    )
+    train.add_argument(
+        "-o",
+        "--output",
+        required=True,
+        metavar="PREFIX",
+        help="write PREFIX.model and PREFIX.vocab (a trailing .model is "
+        "dropped; missing folders are made)",
+    )
+    train.add_argument(
+        "-t",
+        "--threads",
+        type=bounded_int(1, 65535),
+        default=default_threads(),
+        metavar="T",
+        help="training threads (default: the usable CPUs); the model does not depend on it",
+    )
+    train.add_argument(
+        "--special",
+        action="append",
+        default=[],
+        type=special_token,
+        metavar="TOKEN",
+        help="a special token, given the next id after the rules (repeatable, in order)",
+    )
+    train.add_argument("--utf8", action="store_true", help="refuse input that is not UTF-8 text")
 
     encode = commands.add_parser(
-        "encode", parents=[common], help="turn text into token ids",
+        "encode",
+        parents=[common],
+        help="turn text into token ids",
         description="Encode each line of the FILEs (standard input when none or '-') into "
-                    "one output line of space-separated token ids; a line ends at a line "
-                    "feed, which is not encoded. With --whole, each FILE as one text into "
-                    "one output line.")
+        "one output line of space-separated token ids; a line ends at a line "
+        "feed, which is not encoded. With --whole, each FILE as one text into "
+        "one output line.",
+    )
     source = encode.add_mutually_exclusive_group()
-    source.add_argument("files", nargs="*", default=[], metavar="FILE",
-                        help="files of any content")
+    source.add_argument("files", nargs="*", default=[], metavar="FILE", help="files of any content")
     source.add_argument("--text", help="encode this text instead of files")
     encode.add_argument("-m", "--model", required=True, help="model file")
-    encode.add_argument("-w", "--whole", action="store_true",
-                        help="encode each input as one text instead of line by line")
-    encode.add_argument("-j", "--jobs", type=bounded_int(1, 1024), default=default_threads(),
-                        metavar="N", help="encoding threads (default: the usable CPUs); the "
-                                          "output is the same")
-    encode.add_argument("--allow-special", action="append", default=[], metavar="TOKEN",
-                        help="encode this special token (repeatable), or 'all' of them, "
-                             "as its id where it appears in the text")
-    encode.add_argument("--utf8", action="store_true",
-                        help="refuse input that is not UTF-8 text")
-    encode.add_argument("-o", "--output", metavar="FILE",
-                        help="write here, replacing the file only when done")
+    encode.add_argument(
+        "-w",
+        "--whole",
+        action="store_true",
+        help="encode each input as one text instead of line by line",
+    )
+    encode.add_argument(
+        "-j",
+        "--jobs",
+        type=bounded_int(1, 1024),
+        default=default_threads(),
+        metavar="N",
+        help="encoding threads (default: the usable CPUs); the output is the same",
+    )
+    encode.add_argument(
+        "--allow-special",
+        action="append",
+        default=[],
+        metavar="TOKEN",
+        help="encode this special token (repeatable), or 'all' of them, "
+        "as its id where it appears in the text",
+    )
+    encode.add_argument("--utf8", action="store_true", help="refuse input that is not UTF-8 text")
+    encode.add_argument(
+        "-o", "--output", metavar="FILE", help="write here, replacing the file only when done"
+    )
 
     decode = commands.add_parser(
-        "decode", parents=[common], help="turn token ids into text",
+        "decode",
+        parents=[common],
+        help="turn token ids into text",
         description="Decode each line of space-separated token ids of the FILEs (standard "
-                    "input when none or '-') into the exact bytes they stand for, followed "
-                    "by a line feed; so 'encode F | decode' gives F back.")
+        "input when none or '-') into the exact bytes they stand for, followed "
+        "by a line feed; so 'encode F | decode' gives F back.",
+    )
     decode.add_argument("files", nargs="*", metavar="FILE", help="files of token ids")
     decode.add_argument("-m", "--model", required=True, help="model file")
     form = decode.add_mutually_exclusive_group()
-    form.add_argument("-w", "--whole", action="store_true",
-                      help="add no line feeds: the inverse of 'encode --whole'")
-    form.add_argument("--display", action="store_true",
-                      help="display text instead of bytes: each token decoded on its own, "
-                           "control characters shown as \\uXXXX, one line per line of ids")
-    decode.add_argument("-o", "--output", metavar="FILE",
-                        help="write here, replacing the file only when done")
+    form.add_argument(
+        "-w",
+        "--whole",
+        action="store_true",
+        help="add no line feeds: the inverse of 'encode --whole'",
+    )
+    form.add_argument(
+        "--display",
+        action="store_true",
+        help="display text instead of bytes: each token decoded on its own, "
+        "control characters shown as \\uXXXX, one line per line of ids",
+    )
+    decode.add_argument(
+        "-o", "--output", metavar="FILE", help="write here, replacing the file only when done"
+    )
 
     info = commands.add_parser(
-        "info", parents=[common], help="summarise a model file",
-        description="Show a model file's rules, special tokens and longest tokens.")
+        "info",
+        parents=[common],
+        help="summarise a model file",
+        description="Show a model file's rules, special tokens and longest tokens.",
+    )
     info.add_argument("model", help="model file")
-    info.add_argument("--top", type=bounded_int(0, 10_000), default=10, metavar="N",
-                      help="how many of the longest tokens to list (default 10)")
+    info.add_argument(
+        "--top",
+        type=bounded_int(0, 10_000),
+        default=10,
+        metavar="N",
+        help="how many of the longest tokens to list (default 10)",
+    )
 
     demo = commands.add_parser(
-        "demo", parents=[common],
+        "demo",
+        parents=[common],
         help="train on the Python standard library's source and report",
         description="Train on the source of the running Python's standard library (nothing "
-                    "to download), save the model and listing, and report size, speed and "
-                    "compression on held-out files.")
-    demo.add_argument("--out", default="out", metavar="DIR",
-                      help="folder for stdlib.model and stdlib.vocab (default out)")
-    demo.add_argument("--size-mb", type=float, default=ALL, metavar="MB",
-                      help="at most this much training text, in MB (default: all of it)")
-    demo.add_argument("--held-out-mb", type=float, default=ALL, metavar="MB",
-                      help="at most this much held-out text, in MB (default: all of it; "
-                           "every tenth file is held out)")
-    demo.add_argument("-v", "--vocab-size", type=bounded_int(256), default=16384,
-                      metavar="N", help="tokens wanted (default 16384)")
-    demo.add_argument("-t", "--threads", type=bounded_int(1, 65535), default=default_threads(),
-                      metavar="T", help="training threads (default: the usable CPUs)")
+        "to download), save the model and listing, and report size, speed and "
+        "compression on held-out files.",
+    )
+    demo.add_argument(
+        "--out",
+        default="out",
+        metavar="DIR",
+        help="folder for stdlib.model and stdlib.vocab (default out)",
+    )
+    demo.add_argument(
+        "--size-mb",
+        type=float,
+        default=ALL,
+        metavar="MB",
+        help="at most this much training text, in MB (default: all of it)",
+    )
+    demo.add_argument(
+        "--held-out-mb",
+        type=float,
+        default=ALL,
+        metavar="MB",
+        help="at most this much held-out text, in MB (default: all of it; "
+        "every tenth file is held out)",
+    )
+    demo.add_argument(
+        "-v",
+        "--vocab-size",
+        type=bounded_int(256),
+        default=16384,
+        metavar="N",
+        help="tokens wanted (default 16384)",
+    )
+    demo.add_argument(
+        "-t",
+        "--threads",
+        type=bounded_int(1, 65535),
+        default=default_threads(),
+        metavar="T",
+        help="training threads (default: the usable CPUs)",
+    )
     return parser
 
 
@@ -157,8 +247,10 @@ def check(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
         if len(set(args.special)) != len(args.special):
             parser.error("argument --special: a special token is given twice")
         if args.vocab_size < 256 + len(args.special):
-            parser.error(f"argument -v/--vocab-size: must be at least {256 + len(args.special)}"
-                         f" with {len(args.special)} special tokens")
+            parser.error(
+                f"argument -v/--vocab-size: must be at least {256 + len(args.special)}"
+                f" with {len(args.special)} special tokens"
+            )
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -180,6 +272,7 @@ def main(argv: Optional[List[str]] = None) -> int:
             raise stdout_failed(e) from None
         command = f"tessaron {args.command}"
         from tessaron_cli import decode, demo, encode, info, train
+
         run = dict(zip(COMMANDS, (train, encode, decode, info, demo)))[args.command].run
         code = run(args)
         flush_stdout()

@@ -1,11 +1,11 @@
 """Loading a model file for the commands: read once, parsed once by the extension."""
-from typing import Callable, Optional, Tuple
 
-from tessaron_tools import Tokenizer
+from typing import Callable, Optional, Tuple
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import Source
 from tessaron_cli.lines import LINE_FEED
+from tessaron_tools import Tokenizer
 
 
 def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
@@ -16,8 +16,9 @@ def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
         line, end = _where(data, str(e))
         raise CliError(f"{path}{line}: not a valid tessaron model: {e}{end}") from None
     except MemoryError:
-        raise CliError(f"{path}: not loaded: its tokens would need more memory than "
-                       f"one model may take") from None
+        raise CliError(
+            f"{path}: not loaded: its tokens would need more memory than one model may take"
+        ) from None
     if data and not data.endswith(LINE_FEED):
         warn(f"{path}: the last line has no line feed; the file may be truncated")
     return tokenizer
@@ -39,13 +40,16 @@ def _where(data: bytes, message: str) -> Tuple[str, str]:
     low, high = 0, lines  # the first `high` lines already fail with the message
     while low < high:
         middle = (low + high) // 2
-        if _error_of(data[:starts[middle]]) == message:
+        if _error_of(data[: starts[middle]]) == message:
             high = middle
         else:
             low = middle + 1
-    prefix = data[:starts[high]]
-    if high and _error_of(prefix + (b"" if prefix.endswith(LINE_FEED) else LINE_FEED) + b"x\n") \
-            == message:
+    prefix = data[: starts[high]]
+    if (
+        high
+        and _error_of(prefix + (b"" if prefix.endswith(LINE_FEED) else LINE_FEED) + b"x\n")
+        == message
+    ):
         return f":{high}", ""
     return "", f" (the file ends after line {lines})" if lines else " (the file is empty)"
 

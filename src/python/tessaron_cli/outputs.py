@@ -6,6 +6,7 @@ a failure or Ctrl-C leaves the previous file as it was. A symbolic link is follo
 the file it names is replaced, keeping its permission bits. Anything else (a device such
 as /dev/null, a FIFO) cannot be replaced and is written in place.
 """
+
 import contextlib
 import os
 import stat
@@ -205,9 +206,10 @@ def refuse_inputs_as_outputs(outputs: Iterable[Optional[str]], inputs: Iterable[
         key = _identity(path)
         if key is not None and key in seen:
             same = seen[key]
-            raise CliError(f"cannot write {path}: it is also an input" + (
-                "" if same == path else
-                " (standard input)" if same == STDOUT else f" ({same})"))
+            raise CliError(
+                f"cannot write {path}: it is also an input"
+                + ("" if same == path else " (standard input)" if same == STDOUT else f" ({same})")
+            )
 
 
 def _identity(path: str):

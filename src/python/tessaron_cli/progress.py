@@ -1,7 +1,8 @@
 """Progress and status lines on standard error, shown only on a terminal."""
+
 import sys
 import time
-from typing import Callable, Optional, TextIO
+from typing import Callable, Optional
 
 
 def human_count(n: float) -> str:
@@ -45,8 +46,9 @@ class Reporter:
         if not self.quiet:
             print(f"tessaron {self.command}: warning: {message}", file=self.stream, flush=True)
 
-    def bar(self, label: str, total: Optional[float],
-            unit: Callable[[float], str] = human_bytes) -> "ProgressBar":
+    def bar(
+        self, label: str, total: Optional[float], unit: Callable[[float], str] = human_bytes
+    ) -> "ProgressBar":
         return ProgressBar(self, label, total, unit)
 
 
@@ -55,8 +57,9 @@ class ProgressBar:
 
     WIDTH = 24
 
-    def __init__(self, reporter: Reporter, label: str, total: Optional[float],
-                 unit: Callable[[float], str]):
+    def __init__(
+        self, reporter: Reporter, label: str, total: Optional[float], unit: Callable[[float], str]
+    ):
         self.reporter = reporter
         self.label = label
         self.total = total
@@ -97,10 +100,15 @@ class ProgressBar:
             share = min(self.done / self.total, 1.0)
             filled = int(share * self.WIDTH)
             bar = "#" * filled + "." * (self.WIDTH - filled)
-            left = (f", {human_time((self.total - self.done) / speed)} left"
-                    if 0 < self.done < self.total else "")
-            line = (f"{self.label} [{bar}] {share * 100:3.0f}% "
-                    f"{self.unit(self.done)} / {self.unit(self.total)}  {rate}{left}")
+            left = (
+                f", {human_time((self.total - self.done) / speed)} left"
+                if 0 < self.done < self.total
+                else ""
+            )
+            line = (
+                f"{self.label} [{bar}] {share * 100:3.0f}% "
+                f"{self.unit(self.done)} / {self.unit(self.total)}  {rate}{left}"
+            )
         else:
             line = f"{self.label} {self.unit(self.done)}  {rate}"
         self.reporter.stream.write("\r" + line + "\x1b[K")

@@ -1,21 +1,21 @@
 """`tessaron train`: learn a model from files and save it with its listing."""
+
 import os
 import time
 
 import tessaron
-from tessaron_tools import Tokenizer
-
 from tessaron_cli.errors import CliError, file_error
 from tessaron_cli.inputs import require_utf8, sources, total_size
 from tessaron_cli.outputs import Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter, human_bytes, human_count
+from tessaron_tools import Tokenizer
 
 MODEL_SUFFIX = ".model"
 
 
 def output_paths(prefix: str):
     if prefix.endswith(MODEL_SUFFIX):
-        prefix = prefix[:-len(MODEL_SUFFIX)]
+        prefix = prefix[: -len(MODEL_SUFFIX)]
     return prefix + MODEL_SUFFIX, prefix + ".vocab"
 
 
@@ -54,8 +54,7 @@ def save_listing(model: Output, listing: Output) -> None:
 
 
 def learned_fewer(learned: int, wanted: int) -> str:
-    return (f"learned {learned:,} of {wanted:,} rules: no two tokens are left side by side "
-            f"to merge")
+    return f"learned {learned:,} of {wanted:,} rules: no two tokens are left side by side to merge"
 
 
 def run(args) -> int:
@@ -85,17 +84,22 @@ def run(args) -> int:
 
 def train(text: bytes, args, reporter: Reporter) -> Tokenizer:
     wanted = args.vocab_size - 256 - len(args.special)
-    reporter.say(f"training on {human_bytes(len(text))} to {args.vocab_size:,} tokens "
-                 f"with {args.threads} thread{'s' if args.threads != 1 else ''}")
+    reporter.say(
+        f"training on {human_bytes(len(text))} to {args.vocab_size:,} tokens "
+        f"with {args.threads} thread{'s' if args.threads != 1 else ''}"
+    )
     started = time.perf_counter()
     with reporter.bar("rules   ", wanted, human_count) as bar:
-        tokenizer = Tokenizer.train(text, args.vocab_size, threads=args.threads,
-                                    special_tokens=tuple(args.special),
-                                    progress=lambda done, total: bar.update(done))
+        tokenizer = Tokenizer.train(
+            text,
+            args.vocab_size,
+            threads=args.threads,
+            special_tokens=tuple(args.special),
+            progress=lambda done, total: bar.update(done),
+        )
     seconds = time.perf_counter() - started
     reporter.say(f"trained in {seconds:.2f} s ({human_bytes(len(text) / max(seconds, 1e-9))}/s)")
     learned = len(tokenizer.merges)
     if learned < wanted:
         reporter.warn(learned_fewer(learned, wanted))
     return tokenizer
-
