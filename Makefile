@@ -22,7 +22,7 @@ $(VENV)/.installed: $(PACKAGE_INPUTS) | $(BIN)/python
 	touch $@
 
 $(VENV)/.installed-test: $(PACKAGE_INPUTS) | $(BIN)/python
-	$(BIN)/python -m pip install -q '.[test]' $(WERROR_SETTING)
+	$(BIN)/python -m pip install -q '.[test,distributed]' $(WERROR_SETTING)
 	touch $@ $(VENV)/.installed
 
 install: $(VENV)/.installed-test
