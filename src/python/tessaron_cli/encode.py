@@ -8,6 +8,7 @@ the number of threads.
 import sys
 from typing import Iterator, List, Tuple, Union
 
+from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import Source, require_utf8, sources, total_size
 from tessaron_cli.interrupts import wait_for
 from tessaron_cli.lines import split_lines
@@ -65,6 +66,9 @@ def run(args) -> int:
     refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
     tokenizer = load_model(args.model, reporter.warn)
     special = allowed(args)
+    for token in args.allow_special:
+        if token != "all" and token not in tokenizer.special_tokens:
+            raise CliError(f"{args.model} has no special token {token!r}")
     with (
         replacing([args.output]) as (out,),
         reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,

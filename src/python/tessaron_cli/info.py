@@ -1,9 +1,9 @@
 """`tessaron info`: a summary of a model file."""
 
-import os
 from typing import Dict
 
-from tessaron_cli.model import load_model
+from tessaron_cli.lines import LINE_FEED
+from tessaron_cli.model import read_model
 from tessaron_cli.outputs import print_line
 from tessaron_cli.progress import Reporter, human_bytes
 
@@ -17,24 +17,42 @@ def show(data: bytes) -> str:
     return text if len(text) <= SHOWN else text[: SHOWN - 1] + "…"
 
 
+def pattern_line(data: bytes) -> str:
+    """The pattern as the file holds it (the model was read without error)."""
+    line = data.split(LINE_FEED, 2)[1]
+    return line[:-1].decode("utf-8") if line.endswith(b"\r") else line.decode("utf-8")
+
+
+def vocabulary(tokenizer) -> Dict[int, bytes]:
+    """Every id with its bytes. Rule ids are probed upwards until every entry is found:
+    a hand-made file can repeat a pair, which leaves ids that no rule holds."""
+    tokens = {i: tokenizer.token_bytes(i) for i in range(256)}
+    for token_id in tokenizer.special_tokens.values():
+        tokens[token_id] = tokenizer.token_bytes(token_id)
+    token_id = 256
+    while len(tokens) < tokenizer.vocab_size:
+        if token_id not in tokens:
+            try:
+                tokens[token_id] = tokenizer.token_bytes(token_id)
+            except ValueError:
+                pass  # an id no rule holds, or a rule whose parts were never built
+        token_id += 1
+    return tokens
+
+
 def run(args) -> int:
     reporter = Reporter("info", args.quiet)
-    tokenizer = load_model(args.model, reporter.warn)
+    tokenizer, data = read_model(args.model, reporter.warn)
     special = tokenizer.special_tokens
-    rules = len(tokenizer.merges)
-    tokens: Dict[int, bytes] = {}
-    for token_id in [*range(256 + rules), *special.values()]:
-        try:
-            tokens[token_id] = tokenizer.token_bytes(token_id)
-        except ValueError:
-            pass  # a rule whose parts a hand-made file never built
+    tokens = vocabulary(tokenizer)
     ids = sorted(tokens)
     special_ids = set(special.values())
     merged = [i for i in ids if i >= 256 and i not in special_ids]
+    pattern = pattern_line(data)
     lines = [
-        f"model:          {args.model} ({human_bytes(os.path.getsize(args.model))})",
-        f"pattern:        {tokenizer.pattern!r}" if tokenizer.pattern else "pattern:        (none)",
-        f"merge rules:    {rules}",
+        f"model:          {args.model} ({human_bytes(len(data))})",
+        f"pattern:        {pattern!r}" if pattern else "pattern:        (none)",
+        f"merge rules:    {len(tokenizer.merges)}",
         f"special tokens: {len(special)}",
     ]
     lines += [

@@ -36,12 +36,6 @@ def bounded_int(low: int, high: int = MAX_U64):
     return parse
 
 
-def special_token(text: str) -> str:
-    if text == "":
-        raise argparse.ArgumentTypeError("a special token cannot be empty")
-    return text
-
-
 def default_threads() -> int:
     if hasattr(os, "sched_getaffinity"):
         return len(os.sched_getaffinity(0))
@@ -105,7 +99,6 @@ def build_parser() -> argparse.ArgumentParser:
         "--special",
         action="append",
         default=[],
-        type=special_token,
         metavar="TOKEN",
         help="a special token, given the next id after the rules (repeatable, in order)",
     )
@@ -244,8 +237,6 @@ def build_parser() -> argparse.ArgumentParser:
 def check(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
     """What argparse cannot say about the arguments taken together."""
     if args.command == "train":
-        if len(set(args.special)) != len(args.special):
-            parser.error("argument --special: a special token is given twice")
         if args.vocab_size < 256 + len(args.special):
             parser.error(
                 f"argument -v/--vocab-size: must be at least {256 + len(args.special)}"

@@ -9,6 +9,11 @@ from tessaron_tools import Tokenizer
 
 
 def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
+    return read_model(path, warn)[0]
+
+
+def read_model(path: str, warn: Callable[[str], None]) -> Tuple[Tokenizer, bytes]:
+    """The tokenizer and the file's bytes."""
     data = Source(path).read_all()
     try:
         tokenizer = Tokenizer.from_bytes(data)
@@ -21,7 +26,7 @@ def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
         ) from None
     if data and not data.endswith(LINE_FEED):
         warn(f"{path}: the last line has no line feed; the file may be truncated")
-    return tokenizer
+    return tokenizer, data
 
 
 def _where(data: bytes, message: str) -> Tuple[str, str]:

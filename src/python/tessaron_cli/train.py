@@ -2,9 +2,10 @@
 
 import os
 import time
+from typing import Sequence
 
 import tessaron
-from tessaron_cli.errors import CliError, file_error
+from tessaron_cli.errors import EXIT_USAGE, CliError, file_error
 from tessaron_cli.inputs import require_utf8, sources, total_size
 from tessaron_cli.outputs import Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter, human_bytes, human_count
@@ -53,6 +54,14 @@ def save_listing(model: Output, listing: Output) -> None:
     listing.write_with(renderer.save_vocab)
 
 
+def check_special_tokens(special: Sequence[str]) -> None:
+    """Before reading the input: the face says which tokens a model file can hold."""
+    try:
+        Tokenizer.train(b"", 256 + len(special), special_tokens=special)
+    except ValueError as e:
+        raise CliError(f"argument --special: {e}", EXIT_USAGE) from None
+
+
 def learned_fewer(learned: int, wanted: int) -> str:
     return f"learned {learned:,} of {wanted:,} rules: no two tokens are left side by side to merge"
 
@@ -63,6 +72,7 @@ def run(args) -> int:
     srcs = sources(args.files)
     refuse_inputs_as_outputs([model_path, vocab_path], [s.path for s in srcs])
     check_folder(model_path)
+    check_special_tokens(args.special)
 
     with reporter.bar("reading ", total_size(srcs)) as bar:
         parts = []
