@@ -1,7 +1,6 @@
 """Entry point of the `tessaron` command."""
 
 import argparse
-import importlib.metadata
 import os
 import sys
 from typing import List, Optional
@@ -19,6 +18,16 @@ class Parser(argparse.ArgumentParser):
 
     def error(self, message: str):  # type: ignore[override]
         self.exit(EXIT_USAGE, f"{self.prog}: error: {message} (see --help)\n")
+
+
+class Version(argparse.Action):
+    """Looks the version up only when asked: the lookup costs more than the rest of startup."""
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        import importlib.metadata
+
+        sys.stdout.write(f"tessaron {importlib.metadata.version('tessaron')}\n")
+        parser.exit()
 
 
 def bounded_int(low: int, high: int = MAX_U64):
@@ -47,9 +56,7 @@ def build_parser() -> argparse.ArgumentParser:
     common.add_argument(
         "-q", "--quiet", action="store_true", help="print nothing but results and errors"
     )
-    common.add_argument(
-        "--version", action="version", version=f"tessaron {importlib.metadata.version('tessaron')}"
-    )
+    common.add_argument("--version", action=Version, nargs=0, help="show the version and exit")
     parser = Parser(
         prog="tessaron",
         parents=[common],
