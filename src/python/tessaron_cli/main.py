@@ -278,6 +278,9 @@ def main(argv: Optional[List[str]] = None) -> int:
     except CliError as e:
         print(f"{command}: error: {e}", file=sys.stderr)
         return e.code
+    except MemoryError:
+        print(f"{command}: error: out of memory", file=sys.stderr)
+        return EXIT_FAILURE
     except BrokenPipeError:
         # The reader went away (`| head`): stop quietly, and keep Python from
         # complaining again when it flushes standard output at exit.

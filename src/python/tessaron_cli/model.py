@@ -37,7 +37,11 @@ def _where(data: bytes, message: str) -> Tuple[str, str]:
     whatever follows line k does not change it. A missing line shows where the file
     ends instead, and anything appended changes it.
     """
-    starts = [0] + [i + 1 for i, byte in enumerate(data) if byte == LINE_FEED[0]]
+    starts = [0]
+    end = data.find(LINE_FEED)
+    while end >= 0:
+        starts.append(end + 1)
+        end = data.find(LINE_FEED, end + 1)
     if starts[-1] != len(data):
         starts.append(len(data))
     lines = len(starts) - 1
