@@ -391,7 +391,7 @@ def on_terminal(corpus, *args):
 
 
 def test_progress_on_a_terminal(corpus):
-    shown = on_terminal(corpus, "train", "a.txt", "b.txt", "-v", "300", "-o", "t")
+    shown = on_terminal(corpus, "train", "a.txt", "b.txt", "--utf8", "-v", "300", "-o", "t")
     assert "reading  [" in shown and "100%" in shown
     assert "rules    [" in shown and "44 / 44" in shown
     assert "training on" in shown and "trained in" in shown and "wrote t.model" in shown

@@ -2,11 +2,11 @@
 
 import os
 import time
-from typing import Sequence
+from typing import List, Sequence, Union
 
 import tessaron
 from tessaron_cli.errors import EXIT_USAGE, CliError, file_error
-from tessaron_cli.inputs import require_utf8, sources, total_size
+from tessaron_cli.inputs import Source, require_utf8, sources, total_size
 from tessaron_cli.outputs import Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter, human_bytes, human_count
 from tessaron_tools import Tokenizer
@@ -74,41 +74,56 @@ def run(args) -> int:
     check_folder(model_path)
     check_special_tokens(args.special)
 
-    with reporter.bar("reading ", total_size(srcs)) as bar:
-        parts = []
-        for source in srcs:
-            data = source.read_all(bar)
-            if args.utf8:
-                require_utf8(data, source)
-            parts.append(data)
-    text = b"".join(parts)
-    del parts
-    if not text:
+    size = total_size(srcs)
+    if size is not None and not args.utf8:
+        # Regular files: the core reads them itself, with no copy in Python.
+        text: Union[bytes, List[str]] = [s.path for s in srcs]
+    else:
+        text = read_all(srcs, args.utf8, reporter)
+        size = len(text)
+    if size == 0:
         raise CliError("nothing to learn from: the input is empty")
 
-    tokenizer = train(text, args, reporter)
+    tokenizer = train(text, size, args, reporter)
     save(tokenizer, model_path, vocab_path)
     reporter.say(f"wrote {model_path} and {vocab_path}")
     return 0
 
 
-def train(text: bytes, args, reporter: Reporter) -> Tokenizer:
+def read_all(srcs: List[Source], utf8: bool, reporter: Reporter) -> bytes:
+    with reporter.bar("reading ", total_size(srcs)) as bar:
+        parts = []
+        for source in srcs:
+            data = source.read_all(bar)
+            if utf8:
+                require_utf8(data, source)
+            parts.append(data)
+    return b"".join(parts)
+
+
+def train(text: Union[bytes, List[str]], size: int, args, reporter: Reporter) -> Tokenizer:
+    """From the bytes, or from the files named in a list."""
     wanted = args.vocab_size - 256 - len(args.special)
     reporter.say(
-        f"training on {human_bytes(len(text))} to {args.vocab_size:,} tokens "
+        f"training on {human_bytes(size)} to {args.vocab_size:,} tokens "
         f"with {args.threads} thread{'s' if args.threads != 1 else ''}"
     )
     started = time.perf_counter()
     with reporter.bar("rules   ", wanted, human_count) as bar:
-        tokenizer = Tokenizer.train(
-            text,
-            args.vocab_size,
+        options = dict(
             threads=args.threads,
             special_tokens=tuple(args.special),
             progress=lambda done, total: bar.update(done),
         )
+        if isinstance(text, list):
+            try:
+                tokenizer = Tokenizer.train_files(text, args.vocab_size, **options)
+            except OSError as e:
+                raise file_error("read", e.filename or "an input", e) from None
+        else:
+            tokenizer = Tokenizer.train(text, args.vocab_size, **options)
     seconds = time.perf_counter() - started
-    reporter.say(f"trained in {seconds:.2f} s ({human_bytes(len(text) / max(seconds, 1e-9))}/s)")
+    reporter.say(f"trained in {seconds:.2f} s ({human_bytes(size / max(seconds, 1e-9))}/s)")
     learned = len(tokenizer.merges)
     if learned < wanted:
         reporter.warn(learned_fewer(learned, wanted))
