@@ -17,9 +17,8 @@ import sys
 import tempfile
 import time
 
-from bench_encode import english_text, multilingual_text
-
 import tessaron
+from bench_encode import english_text, multilingual_text
 
 COMMAND = [sys.executable, "-m", "tessaron_cli"]
 
