@@ -296,8 +296,18 @@ MODELS = {
         ),
         (["decode", "-m", "m.model"], b"1 2\n3 x\n", 1, "<stdin>:2: 'x' is not a token id"),
         (["decode", "-m", "m.model"], b"-1\n", 1, "<stdin>:1: '-1' is not a token id"),
-        (["decode", "-m", "m.model"], b"18446744073709551616\n", 1, "is not a token id"),
-        (["decode", "-m", "m.model"], b"104 105\n104 99999 105\n", 1, "<stdin>:2: "),
+        (
+            ["decode", "-m", "m.model"],
+            b"18446744073709551616\n",
+            1,
+            "<stdin>:1: unknown token id: ",
+        ),
+        (
+            ["decode", "-m", "m.model"],
+            b"104 105\n104 99999 105\n",
+            1,
+            "<stdin>:2: unknown token id: 99999",
+        ),
         (
             ["decode", "-m", "m.model", "--display"],
             b"104 99999 105\n",

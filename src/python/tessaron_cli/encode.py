@@ -1,23 +1,25 @@
 """`tessaron encode`: bytes to token ids, one output line per input line or per input.
 
 Inputs are read in runs of whole lines and each run is encoded with `encode_batch` on
-`--jobs` threads; results are written in input order, so the output does not depend on
-the number of threads.
+`--jobs` threads, while this thread reads the next run and writes the ids of the previous
+one; results are written in input order, so the output does not depend on the number of
+threads.
 """
 
 import sys
-from typing import Iterator, List, Tuple, Union
+from typing import Iterator, List, Optional, Tuple, Union
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import Source, require_utf8, sources, total_size
-from tessaron_cli.interrupts import wait_for
+from tessaron_cli.interrupts import Pending
 from tessaron_cli.lines import split_lines
 from tessaron_cli.model import load_model
-from tessaron_cli.outputs import STDOUT, refuse_inputs_as_outputs, replacing
+from tessaron_cli.outputs import STDOUT, Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter
 
-# Large enough to keep every thread busy, small enough that Ctrl-C is taken promptly.
-RUN_BYTES = 4 << 20
+# Large enough to keep every thread busy, small enough to overlap reading, encoding and
+# writing on inputs of a few megabytes.
+RUN_BYTES = 1 << 20
 
 
 def ids_lines(batch: List[List[int]]) -> bytes:
@@ -73,10 +75,21 @@ def run(args) -> int:
         replacing([args.output]) as (out,),
         reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,
     ):
+        previous: Optional[Tuple[Pending, int]] = None
         for texts, size in batches(args, srcs):
-            ids = wait_for(
-                lambda: tokenizer.encode_batch(texts, threads=args.jobs, allowed_special=special)
+            encoding = Pending(
+                lambda texts=texts: tokenizer.encode_batch(
+                    texts, threads=args.jobs, allowed_special=special
+                )
             )
-            out.write(ids_lines(ids))
-            bar.advance(size)
+            if previous is not None:
+                write(out, bar, *previous)
+            previous = encoding, size
+        if previous is not None:
+            write(out, bar, *previous)
     return 0
+
+
+def write(out: Output, bar, encoding: Pending, size: int) -> None:
+    out.write(ids_lines(encoding.result()))
+    bar.advance(size)

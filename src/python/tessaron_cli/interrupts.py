@@ -23,25 +23,30 @@ def held_back() -> Iterator[List[int]]:
         signal.signal(signal.SIGINT, previous)
 
 
-def wait_for(work: Callable[[], T]) -> T:
-    """`work()` on a helper thread, with this thread left free to take Ctrl-C.
+class Pending:
+    """`work()` started on a helper thread; `result()` waits with this thread free to take
+    Ctrl-C.
 
     Native calls that release the interpreter lock would otherwise keep the signal
     waiting until they return. After an interruption the helper is abandoned; the
     command then leaves through `os._exit`, which does not wait for it.
     """
-    outcome: dict = {}
 
-    def run() -> None:
-        try:
-            outcome["value"] = work()
-        except BaseException as e:  # handed to the waiting thread
-            outcome["error"] = e
+    def __init__(self, work: Callable[[], T]):
+        self.outcome: dict = {}
 
-    helper = threading.Thread(target=run, name="tessaron-work", daemon=True)
-    helper.start()
-    while helper.is_alive():
-        helper.join(0.05)
-    if "error" in outcome:
-        raise outcome["error"]
-    return outcome["value"]
+        def run() -> None:
+            try:
+                self.outcome["value"] = work()
+            except BaseException as e:  # handed to the waiting thread
+                self.outcome["error"] = e
+
+        self.helper = threading.Thread(target=run, name="tessaron-work", daemon=True)
+        self.helper.start()
+
+    def result(self):
+        while self.helper.is_alive():
+            self.helper.join(0.05)
+        if "error" in self.outcome:
+            raise self.outcome["error"]
+        return self.outcome["value"]
