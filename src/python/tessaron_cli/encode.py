@@ -6,6 +6,7 @@ one; results are written in input order, so the output does not depend on the nu
 threads.
 """
 
+import functools
 import sys
 from typing import Iterator, List, Optional, Tuple, Union
 
@@ -78,8 +79,8 @@ def run(args) -> int:
         previous: Optional[Tuple[Pending, int]] = None
         for texts, size in batches(args, srcs):
             encoding = Pending(
-                lambda texts=texts: tokenizer.encode_batch(
-                    texts, threads=args.jobs, allowed_special=special
+                functools.partial(
+                    tokenizer.encode_batch, texts, threads=args.jobs, allowed_special=special
                 )
             )
             if previous is not None:

@@ -87,8 +87,13 @@ def sources(paths: List[str]) -> List[Source]:
 
 
 def total_size(srcs: List[Source]) -> Optional[int]:
-    sizes = [s.size() for s in srcs]
-    return None if any(s is None for s in sizes) else sum(sizes)  # type: ignore[misc]
+    total = 0
+    for source in srcs:
+        size = source.size()
+        if size is None:
+            return None
+        total += size
+    return total
 
 
 def require_utf8(data: bytes, source: Source, offset: int = 0) -> None:

@@ -52,7 +52,7 @@ def default_threads() -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    common = argparse.ArgumentParser(add_help=False)
+    common = Parser(add_help=False)
     common.add_argument(
         "-q", "--quiet", action="store_true", help="print nothing but results and errors"
     )

@@ -12,7 +12,7 @@ import os
 import stat
 import sys
 import tempfile
-from typing import BinaryIO, Callable, Iterable, Iterator, List, Optional
+from typing import BinaryIO, Callable, Dict, Iterable, Iterator, List, Optional, Tuple
 
 from tessaron_cli.errors import CliError, file_error, reason
 from tessaron_cli.interrupts import held_back
@@ -195,24 +195,30 @@ def replacing(paths: Iterable[Optional[str]]) -> Iterator[List[Output]]:
 def refuse_inputs_as_outputs(outputs: Iterable[Optional[str]], inputs: Iterable[str]) -> None:
     """An output that is one of the inputs would be read after being replaced: refuse it
     before anything is read or written."""
-    seen = {}
+    seen: Dict[Tuple[int, int], str] = {}
     for path in inputs:
         key = _identity(path)
         if key is not None:
             seen[key] = path
-    for path in outputs:
-        if path in (None, STDOUT):
+    for output in outputs:
+        if output is None or output == STDOUT:
             continue
-        key = _identity(path)
+        key = _identity(output)
         if key is not None and key in seen:
             same = seen[key]
             raise CliError(
-                f"cannot write {path}: it is also an input"
-                + ("" if same == path else " (standard input)" if same == STDOUT else f" ({same})")
+                f"cannot write {output}: it is also an input"
+                + (
+                    ""
+                    if same == output
+                    else " (standard input)"
+                    if same == STDOUT
+                    else f" ({same})"
+                )
             )
 
 
-def _identity(path: str):
+def _identity(path: str) -> Optional[Tuple[int, int]]:
     try:
         st = os.fstat(0) if path == STDOUT else os.stat(path)
     except OSError:

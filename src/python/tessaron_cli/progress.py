@@ -64,7 +64,7 @@ class ProgressBar:
         self.label = label
         self.total = total
         self.unit = unit
-        self.done = 0
+        self.done = 0.0
         self.started = time.perf_counter()
         self.drawn_at = 0.0
 
