@@ -4,6 +4,7 @@ from typing import Callable, Optional, Tuple
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import Source
+from tessaron_cli.interrupts import Pending
 from tessaron_cli.lines import LINE_FEED
 from tessaron_tools import Tokenizer
 
@@ -16,7 +17,8 @@ def read_model(path: str, warn: Callable[[str], None]) -> Tuple[Tokenizer, bytes
     """The tokenizer and the file's bytes."""
     data = Source(path).read_all()
     try:
-        tokenizer = Tokenizer.from_bytes(data)
+        # A large model takes seconds to load: Ctrl-C must not wait for it.
+        tokenizer = Pending(lambda: Tokenizer.from_bytes(data)).result()
     except ValueError as e:
         line, end = _where(data, str(e))
         raise CliError(f"{path}{line}: not a valid tessaron model: {e}{end}") from None
