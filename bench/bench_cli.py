@@ -55,16 +55,13 @@ def main():
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as work:
-        for name, (source, text) in (
-            ("english", english_text()),
-            ("multilingual", multilingual_text()),
-        ):
+        for name, text in (("english", english_text()), ("multilingual", multilingual_text())):
             data = text.encode("utf-8")
             path = os.path.join(work, f"{name}.txt")
             with open(path, "wb") as f:
                 f.write(data)
             print(
-                f"{name} ({source}): {len(data) / 1e6:.1f} MB, {text.count(chr(10))} lines, "
+                f"{name}: {len(data) / 1e6:.1f} MB, {text.count(chr(10))} lines, "
                 f"vocab {args.vocab_size}, median of {args.repeat}"
             )
 
