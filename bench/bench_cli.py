@@ -1,11 +1,15 @@
-"""The command line end to end, beside the module doing the same job in one process.
+"""The command line end to end, beside the module doing the same job in one process and,
+when given, beside another build's command line in the same run.
 
-    python bench/bench_cli.py [--repeat 5]
+    python -m bench.bench_cli [--repeat 5] [--baseline /path/to/old/venv/bin/python]
 
-Each command runs as a user runs it (a fresh process, files in and out); the baseline is
+Each command runs as a user runs it: a fresh process, files in and out. The module rows are
 `tessaron.BasicTokenizer` doing the same work on the same text inside this process, so the
-difference is what the command line adds: start-up, reading, writing, formatting ids. Also
-measured: how long after Ctrl-C (SIGINT) `train` and `encode -j 2` have exited.
+difference is what the command line adds (start-up, model load, reading, writing, the ids as
+text). With --baseline, each command also runs with that interpreter's `tessaron_cli`,
+taking turns run by run so that a busy neighbour slows both alike; its `decode` writes
+display text, ours exact bytes. Also measured: how long after Ctrl-C (SIGINT) `train` and
+`encode -j 2` have exited. Figures are medians of wall time.
 """
 
 import argparse
@@ -18,23 +22,21 @@ import tempfile
 import time
 
 import tessaron
-from bench_encode import english_text, multilingual_text
-
-COMMAND = [sys.executable, "-m", "tessaron_cli"]
+from bench.bench_encode import english_text, multilingual_text
 
 
-def timed(args, cwd):
+def timed(python, args, cwd):
     started = time.perf_counter()
-    subprocess.run([*COMMAND, *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(
+        [python, "-m", "tessaron_cli", *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL
+    )
     return time.perf_counter() - started
 
 
-def median_of(repeat, work):
-    return statistics.median(work() for _ in range(repeat))
-
-
 def after_ctrl_c(args, cwd, after):
-    p = subprocess.Popen([*COMMAND, *args], cwd=cwd, stderr=subprocess.PIPE)
+    p = subprocess.Popen(
+        [sys.executable, "-m", "tessaron_cli", *args], cwd=cwd, stderr=subprocess.PIPE
+    )
     time.sleep(after)
     sent = time.perf_counter()
     p.send_signal(signal.SIGINT)
@@ -42,17 +44,40 @@ def after_ctrl_c(args, cwd, after):
     return time.perf_counter() - sent, p.returncode
 
 
-def row(label, seconds, size, baseline=None):
-    rate = f"{size / seconds / 1e6:8.1f} MB/s"
-    ratio = f"{seconds / baseline:6.2f}x the module" if baseline else ""
-    print(f"  {label:<44} {seconds:8.3f} s {rate}  {ratio}")
+def row(label, seconds, size, baseline=None, against=""):
+    ratio = f"{baseline / seconds:6.2f}x {against}" if baseline else ""
+    print(f"  {label:<40} {seconds:8.3f} s {size / seconds / 1e6:8.1f} MB/s  {ratio}")
+
+
+def compare(label, args, work, size, repeat, baseline_python, module_seconds):
+    """Our command's median, as a share of the module's speed and, when given, of the
+    baseline's speed on the same command line."""
+    ours, theirs = [], []
+    for _ in range(repeat):
+        ours.append(timed(sys.executable, args, work))
+        if baseline_python:
+            theirs.append(timed(baseline_python, args, work))
+    median = statistics.median(ours)
+    row(label, median, size, module_seconds, "the module's speed")
+    if baseline_python:
+        baseline = statistics.median(theirs)
+        row("  the baseline build", baseline, size)
+        print(f"  {'':<40} this build at {baseline / median:.2f}x the baseline's speed")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--vocab-size", type=int, default=8192)
+    parser.add_argument(
+        "--baseline",
+        metavar="PYTHON",
+        help="an interpreter with another build of tessaron installed",
+    )
     args = parser.parse_args()
+
+    def median_of(work):
+        return statistics.median(work() for _ in range(args.repeat))
 
     with tempfile.TemporaryDirectory() as work:
         for name, text in (("english", english_text()), ("multilingual", multilingual_text())):
@@ -70,15 +95,17 @@ def main():
                 tessaron.BasicTokenizer(2).train(text, args.vocab_size)
                 return time.perf_counter() - started
 
-            base = median_of(args.repeat, module_train)
-            row("module: BasicTokenizer(2).train", base, len(data))
-            cli = median_of(
+            module = median_of(module_train)
+            row("module: BasicTokenizer(2).train", module, len(data))
+            compare(
+                "tessaron train -t 2",
+                ["train", path, "-v", str(args.vocab_size), "-t", "2", "-o", "m"],
+                work,
+                len(data),
                 args.repeat,
-                lambda: timed(
-                    ["train", path, "-v", str(args.vocab_size), "-t", "2", "-o", "m"], work
-                ),
+                args.baseline,
+                module,
             )
-            row("tessaron train -t 2", cli, len(data), base)
 
             tok = tessaron.BasicTokenizer()
             tok.load(os.path.join(work, "m.model"))
@@ -90,21 +117,27 @@ def main():
                     tok.encode(line)
                 return time.perf_counter() - started
 
-            base = median_of(args.repeat, module_encode)
-            row("module: encode line by line", base, len(data))
+            module = median_of(module_encode)
+            row("module: encode line by line", module, len(data))
             for jobs in ("1", "2"):
-                cli = median_of(
+                compare(
+                    f"tessaron encode -j {jobs}",
+                    ["encode", "-m", "m.model", "-j", jobs, path, "-o", "ids"],
+                    work,
+                    len(data),
                     args.repeat,
-                    lambda: timed(["encode", "-m", "m.model", "-j", jobs, path, "-o", "ids"], work),
+                    args.baseline,
+                    module,
                 )
-                row(f"tessaron encode -j {jobs}", cli, len(data), base)
-            cli = median_of(
+            compare(
+                "tessaron encode --whole",
+                ["encode", "-m", "m.model", "--whole", path, "-o", "whole.ids"],
+                work,
+                len(data),
                 args.repeat,
-                lambda: timed(
-                    ["encode", "-m", "m.model", "--whole", path, "-o", "whole.ids"], work
-                ),
+                args.baseline,
+                module,
             )
-            row("tessaron encode --whole", cli, len(data), base)
 
             ids = [tok.encode(line) for line in lines]
 
@@ -114,13 +147,32 @@ def main():
                     tok.decode(line_ids)
                 return time.perf_counter() - started
 
-            base = median_of(args.repeat, module_decode)
-            row("module: decode (display text) line by line", base, len(data))
-            cli = median_of(
+            module = median_of(module_decode)
+            row("module: decode (display text) by line", module, len(data))
+            compare(
+                "tessaron decode",
+                ["decode", "-m", "m.model", "ids", "-o", "back.txt"],
+                work,
+                len(data),
                 args.repeat,
-                lambda: timed(["decode", "-m", "m.model", "ids", "-o", "back.txt"], work),
+                args.baseline,
+                module,
             )
-            row("tessaron decode (exact bytes)", cli, len(data), base)
+            subprocess.run(
+                [
+                    sys.executable,
+                    "-m",
+                    "tessaron_cli",
+                    "decode",
+                    "-m",
+                    "m.model",
+                    "ids",
+                    "-o",
+                    "back.txt",
+                ],
+                cwd=work,
+                check=True,
+            )
             with open(os.path.join(work, "back.txt"), "rb") as f:
                 assert f.read() == (data if data.endswith(b"\n") else data + b"\n")
 
@@ -134,7 +186,7 @@ def main():
                     if code == 130:
                         waits.append(seconds)
                 shown = ", ".join(f"{w * 1000:.0f} ms" for w in waits) or "finished first"
-                print(f"  Ctrl-C to exit, {label:<31} {shown}")
+                print(f"  Ctrl-C to exit, {label:<25} {shown}")
             print()
 
 
