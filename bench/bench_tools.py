@@ -62,10 +62,9 @@ def main():
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--vocab-size", type=int, default=8192)
     args = parser.parse_args()
-    name, text = english_text()
-    data = text.encode()
-    mb = len(data) / 1e6
-    print(f"text: {name}, {mb:.1f} MB; medians of {args.repeat}; the machine is shared\n")
+    text = english_text()
+    mb = len(text.encode()) / 1e6
+    print(f"English text, {mb:.1f} MB; medians of {args.repeat}; the machine is shared\n")
 
     def basic_train():
         BasicTokenizer(1).train(text, args.vocab_size)
