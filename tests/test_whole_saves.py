@@ -85,6 +85,35 @@ def test_save_keeps_the_new_model_when_only_the_listing_fails(tmp_path, old_file
     assert names(model.parent) == ["m.model", "m.vocab"]
 
 
+TOOLS_CHILD = """
+import resource, sys
+from tessaron_tools import Tokenizer
+model, limit, target = sys.argv[1:]
+tok = Tokenizer.load(model)
+resource.setrlimit(resource.RLIMIT_FSIZE, (int(limit), resource.RLIM_INFINITY))
+try:
+    tok.save(target)
+except OSError as error:
+    print(type(error).__name__, error.errno, error.filename == target)
+"""
+
+
+def test_the_second_face_saves_whole_too(tmp_path, old_files):
+    model = old_files[0]
+    source = tmp_path / "big.model"
+    source.write_bytes(BIG_MODEL)
+    done = subprocess.run(
+        [sys.executable, "-c", TOOLS_CHILD, str(source), "20000", str(model)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["OSError", "27", "True"]
+    assert model.read_bytes() == OLD_MODEL
+    assert names(model.parent) == ["m.model", "m.vocab"]
+
+
 def test_a_new_name_is_not_created_by_a_failed_save(tmp_path):
     folder = tmp_path / "out"
     folder.mkdir()
