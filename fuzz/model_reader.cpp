@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
     } catch (const std::bad_alloc&) {
-        return 0;  // a vocabulary too large to build: refused, as specified
+        return 0;  // a vocabulary too large to build: refused with MemoryError
     }
     require(tessaron::persist::model_file_bytes(from_memory) ==
             tessaron::persist::model_file_bytes(model));

@@ -1,4 +1,4 @@
-"""Hostile inputs end in their specified result or error. The suite runs them small;
+"""Hostile inputs end in their expected result or error. The suite runs them small;
 TESSARON_HEAVY=1 runs them at full size, each in its own interpreter, and prints time and
 peak memory (the same figures as `python tests/hostile.py`)."""
 

@@ -62,6 +62,15 @@ class Output:
         if path in (None, STDOUT):
             self.stream = sys.stdout.buffer
             return
+        if _through_proc(str(path)):
+            # /dev/stdout, /dev/fd/N: the open file behind the name is written, whatever
+            # it is, so that a shell's redirection keeps its file.
+            self.target = str(path)
+            try:
+                self.stream = open(self.target, "wb")
+            except OSError as e:
+                raise file_error("write", self.name, e) from None
+            return
         self.target = os.path.realpath(path)
         try:
             self._open()
@@ -157,6 +166,20 @@ class Output:
                     self.stream.close()
                 except OSError:
                     pass  # in place on a device: the failure being reported says enough
+
+
+def _through_proc(path: str) -> bool:
+    """Whether the name reaches its file through a link in /proc, as /dev/stdout does."""
+    name = os.path.abspath(path)
+    for _ in range(40):  # the kernel's own limit on a chain of links
+        if os.path.realpath(os.path.dirname(name)).startswith("/proc/"):
+            return True
+        try:
+            target = os.readlink(name)
+        except OSError:
+            return False
+        name = os.path.normpath(os.path.join(os.path.dirname(name), target))
+    return False
 
 
 def _sync_folder(folder: str) -> None:

@@ -9,12 +9,10 @@
 
 namespace tessaron::basic {
 
-BytePairCounts count_byte_pairs(std::span<const std::uint8_t> bytes) {
-    BytePairCounts counts(kBytePairs, 0);
+void add_byte_pairs(std::span<const std::uint8_t> bytes, BytePairCounts& counts) {
     for (std::size_t p = 0; p + 1 < bytes.size(); ++p) {
         ++counts[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
     }
-    return counts;
 }
 
 BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint64_t num_threads) {

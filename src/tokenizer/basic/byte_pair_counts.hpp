@@ -12,7 +12,9 @@ namespace tessaron::basic {
 using BytePairCounts = std::vector<std::uint64_t>;
 inline constexpr std::size_t kBytePairs = 1u << 16;
 
-BytePairCounts count_byte_pairs(std::span<const std::uint8_t> bytes);
+// Adds the pairs that lie wholly inside `bytes` to `counts`; spans that overlap by one byte
+// count every pair of their union once.
+void add_byte_pairs(std::span<const std::uint8_t> bytes, BytePairCounts& counts);
 
 // Chunk size len / num_threads; every chunk counts its inner pairs and the pair that spans
 // into the next chunk, so each adjacent pair is counted exactly once. Fails with

@@ -1,6 +1,7 @@
 #include "tokenizer/basic/merge_learner.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 
 #include "tokenizer/basic/byte_pair_counts.hpp"
@@ -53,10 +54,23 @@ public:
           // Without a chunked first count the pool stays unstarted.
           stretches_(num_threads >= 2 && bytes.size() >= num_threads
                          ? std::min<std::uint64_t>(num_threads, kMaxStretches)
-                         : 1) {
-        const bool chunked = stretches_.size() > 1;
-        index_byte_pairs(
-            bytes, chunked ? count_pairs_chunked(bytes, num_threads) : count_byte_pairs(bytes));
+                         : 1) {}
+
+    // The first count and index: a few passes over the text before the first merge, seconds
+    // on a large corpus, so `keep_going` is asked between blocks (never on a text of one
+    // block). False when it said stop.
+    bool index(std::span<const std::uint8_t> bytes, std::uint64_t num_threads,
+               const std::function<bool()>& keep_going) {
+        if (stretches_.size() > 1) {
+            return index_byte_pairs(bytes, count_pairs_chunked(bytes, num_threads), keep_going);
+        }
+        BytePairCounts counts(kBytePairs, 0);
+        for (std::size_t begin = 0; begin + 1 < bytes.size(); begin += kSetupBlock) {
+            if (begin != 0 && !keep_going()) return false;
+            add_byte_pairs(bytes.subspan(begin, std::min(kSetupBlock + 1, bytes.size() - begin)),
+                           counts);
+        }
+        return index_byte_pairs(bytes, counts, keep_going);
     }
 
     std::optional<std::vector<LearnedMerge>> run(std::uint64_t max_merges,
@@ -116,6 +130,7 @@ private:
     // than it saves. The test build sets it to 1.
     static constexpr std::uint32_t kParallelMerge = TESSARON_PARALLEL_MERGE_MIN;
     static constexpr std::uint64_t kMaxStretches = 256;
+    static constexpr std::size_t kSetupBlock = std::size_t{1} << 24;
     // Pairs that a merge forms fewer times than the threshold get no record until the best
     // count falls below it, and then the threshold halves: most formed pairs are rare, and
     // their records would dominate memory. The last rule learned on prose and code occurs
@@ -167,13 +182,15 @@ private:
         }
     }
 
-    void index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts) {
+    bool index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts,
+                          const std::function<bool()>& keep_going) {
         const std::size_t pairs = bytes.size() - 1;
         records_.resize(kBytePairs);
         // A pass for the size of every list, then one that writes them.
         std::vector<std::uint64_t> cursor(kBytePairs, 0);
         std::vector<std::uint32_t> last(kBytePairs, 0);
         for (std::size_t p = 0; p < pairs; ++p) {
+            if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
             cursor[k] += gap_size(static_cast<std::uint32_t>(p) - last[k]);
             last[k] = static_cast<std::uint32_t>(p);
@@ -195,6 +212,7 @@ private:
         arena_.resize(offset);
         std::fill(last.begin(), last.end(), 0);
         for (std::size_t p = 0; p < pairs; ++p) {
+            if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
             PositionWriter writer(arena_.data() + cursor[k]);
             writer.resume_after(last[k]);
@@ -202,6 +220,7 @@ private:
             cursor[k] = static_cast<std::uint64_t>(writer.end() - arena_.data());
             last[k] = static_cast<std::uint32_t>(p);
         }
+        return true;
     }
 
     // Indexes every pair of the current sequence that occurs at least `threshold` times
@@ -604,6 +623,8 @@ std::optional<std::vector<LearnedMerge>> learn_merges(std::span<const std::uint8
         return std::vector<LearnedMerge>{};
     }
     MergeLearner learner(bytes, max_merges, num_threads);
+    const auto keep_going = [&] { return !progress || progress(0, max_merges); };
+    if (!learner.index(bytes, num_threads, keep_going)) return std::nullopt;
     return learner.run(max_merges, progress);
 }
 
