@@ -244,39 +244,46 @@ def timed(workers, repeat, **request):
     ]
 
 
-def parallel_rows(worker, repeat, text_of):
-    """The second face's batches and the command line's jobs, this build only: 2 against 1."""
-    print(f"{'parallel, this build':<36} {'MB':>6} {'':>9}{'1 s':>10} {'2 s':>7} {'2 vs 1':>7}")
+def parallel_rows(workers, pythons, names, repeat, text_of):
+    """The second face's batches and the command line's jobs: 2 threads against 1, per build,
+    the builds taking turns. Wall seconds with CPU seconds in brackets."""
+    heads = "".join(f"{n + ' 1 s':>16} {n + ' 2 s':>16} {'2 vs 1':>7}" for n in names)
+    print(f"{'parallel':<36} {'MB':>6} {'':>9}{heads}")
 
     def row(label, size, run, count):
-        runs = {1: [], 2: []}
+        runs = [{1: [], 2: []} for _ in workers]
         for _ in range(count):
-            for n in (1, 2):
-                runs[n].append(run(n))
-        one, two = statistics.median(runs[1]), statistics.median(runs[2])
-        print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{one:10.3f} {two:7.3f} {one / two:6.2f}x")
+            for k in range(len(workers)):
+                for n in (1, 2):
+                    runs[k][n].append(run(k, n))
+        figures = ""
+        for r in runs:
+            one = [statistics.median(x[i] for x in r[1]) for i in (0, 1)]
+            two = [statistics.median(x[i] for x in r[2]) for i in (0, 1)]
+            figures += f"{one[0]:8.3f} ({one[1]:5.2f}) {two[0]:8.3f} ({two[1]:5.2f}) "
+            figures += f"{one[0] / two[0]:6.2f}x"
+        print(f"{label:<36} {size / 1e6:6.2f} {'':>9}{figures}", flush=True)
 
-    try:
-        import tessaron_tools  # noqa: F401
+    def batch(k, threads):
+        request = {"op": "batch", "model": "en-8000", "text": "english", "threads": threads}
+        reply = workers[k].ask(**request)
+        return reply["wall"], reply["cpu"]
 
-        def batch(threads):
-            request = {"op": "batch", "model": "en-8000", "text": "english", "threads": threads}
-            return worker.ask(**request)["wall"]
+    row("encode_batch, 1,000 documents, 8k", len(text_of("english").encode()), batch, repeat)
 
-        size = len(text_of("english").encode())
-        row("encode_batch, 1,000 documents, 8k", size, batch, repeat)
-    except ImportError:
-        print("(no tessaron_tools in this build: no batch row)")
-
-    cli = shutil.which("tessaron", path=os.path.dirname(sys.executable))
     path = os.path.join(DATA, "mixed.txt")
     model = os.path.join(DATA, "mixed-32000.model")
+    clis = [shutil.which("tessaron", path=os.path.dirname(p)) for p in pythons]
 
-    def jobs(n):
+    def jobs(k, n):
+        command = [clis[k], "encode", "-q", "-m", model, "--jobs", str(n), path]
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         start = time.perf_counter()
-        command = [cli, "encode", "-q", "-m", model, "--jobs", str(n), path]
         subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
-        return time.perf_counter() - start
+        wall = time.perf_counter() - start
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+        return wall, cpu
 
     # 50 MB a run: half as many runs.
     row("tessaron encode --jobs, mixed 32k", os.path.getsize(path), jobs, max(1, repeat // 2))
@@ -345,7 +352,8 @@ def main():
             for w in workers:
                 w.ask(op="drop", text="mixed")
     if not args.only or "batch" in args.only or "jobs" in args.only:
-        parallel_rows(workers[0], args.repeat, text_of)
+        pythons = [sys.executable] + ([args.baseline] if args.baseline else [])
+        parallel_rows(workers, pythons, names, args.repeat, text_of)
     columns = "".join(f"{n + ' ms':>10} {'(cpu)':>7}" for n in names)
     print(f"{'load':<36} {'MB':>6} {'rules':>9}{columns}")
     for label, model in load_rows:

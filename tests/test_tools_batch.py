@@ -37,6 +37,37 @@ def test_any_iterable_of_texts_and_bytes(tok):
     assert tok.encode_batch(tuple(texts), threads=2) == expected
 
 
+def test_many_short_copied_texts_keep_their_bytes(tok):
+    # Texts that are neither str nor bytes are copied; a batch of many short ones once showed
+    # the encoder bytes of other texts.
+    texts = [bytearray(b"token batch %d" % i) for i in range(300)]
+    texts += [memoryview(b"\xe6\x9d\xb1 %d" % i) for i in range(300)]
+    assert tok.encode_batch(texts, threads=2) == [tok.encode(t) for t in texts]
+    assert tok.encode_batch_lines(texts, threads=2) == lines_of(tok.encode_batch(texts))
+
+
+def lines_of(batch):
+    return "".join(" ".join(map(str, ids)) + "\n" for ids in batch).encode()
+
+
+@pytest.mark.parametrize("threads", [1, 2, 5])
+@pytest.mark.parametrize("count, longest", [(0, 0), (3, 0), (500, 60), (4, 100_000)])
+def test_lines_are_the_batch_written_out(tok, threads, count, longest):
+    # 100,000 characters make lines of more ids than a block of the writer holds.
+    texts = documents(count + 7, count, longest)
+    assert tok.encode_batch_lines(texts, threads=threads) == lines_of(tok.encode_batch(texts))
+
+
+def test_lines_write_special_and_large_ids():
+    tok = Tokenizer.from_bytes(b"tessaron v1\n\n2\n<s> 18446744073709551615\n<t> 300\n97 97\n")
+    texts = ["<s>aa<t>", "aaa<s>", ""]
+    special = {"allowed_special": "all"}
+    assert tok.encode_batch_lines(texts, **special) == lines_of(tok.encode_batch(texts, **special))
+    assert tok.encode_batch_lines(texts, **special).split(b"\n")[0] == (
+        b"18446744073709551615 256 300"
+    )
+
+
 def test_results_are_independent_lists(tok):
     first, second = tok.encode_batch(["token", "token"])
     assert first == second and first is not second
@@ -57,3 +88,5 @@ def test_results_are_independent_lists(tok):
 def test_batch_errors(tok, texts, threads, exc):
     with pytest.raises(exc):
         tok.encode_batch(texts, threads=threads)
+    with pytest.raises(exc):
+        tok.encode_batch_lines(texts, threads=threads)

@@ -49,6 +49,7 @@ def calls(tmp_path):
         "encode/surrogate": lambda: expect(UnicodeEncodeError, tok.encode, "a\udcff"),
         "encode_batch": lambda: tok.encode_batch([TEXT, TEXT.encode()] * 4, threads=2),
         "encode_batch/bad item": lambda: expect(TypeError, tok.encode_batch, [TEXT, 5]),
+        "encode_batch_lines": lambda: tok.encode_batch_lines([TEXT, bytearray(b"ab")] * 4),
         "decode": lambda: tok.decode(ids),
         "decode_bytes": lambda: tok.decode_bytes(ids),
         "decode/unknown": lambda: expect(ValueError, tok.decode, ids + [10**6]),

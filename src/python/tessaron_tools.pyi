@@ -65,6 +65,14 @@ class Tokenizer:
         allowed_special: _Special = (),
     ) -> list[list[int]]:
         """encode() of every text, on several threads without the interpreter lock."""
+    def encode_batch_lines(
+        self,
+        texts: Iterable[_Text],
+        *,
+        threads: SupportsIndex | None = None,
+        allowed_special: _Special = (),
+    ) -> bytes:
+        """encode_batch() as text: a line of decimal ids, space-separated, per text."""
     def decode_bytes(self, ids: Iterable[SupportsIndex]) -> bytes:
         """The exact bytes of the tokens, joined."""
     def decode(self, ids: Iterable[SupportsIndex], errors: str = "replace") -> str:

@@ -345,35 +345,44 @@ constexpr MethodSignature kEncodeBatch{
     "encode_batch",
     {{"texts"}, {"threads", "None", true}, {"allowed_special", "()", true}}};
 
+// The arguments of the batch methods: texts, threads, allowed_special.
+struct BatchArguments {
+    std::deque<TextBytes> texts;  // owns what `views` shows
+    std::vector<std::string_view> views;
+    std::size_t threads;
+    std::optional<SpecialMatcher> specials;
+    const SpecialMatcher* matcher() const { return specials ? &*specials : nullptr; }
+};
+
+BatchArguments to_batch_arguments(const BoundArgs& bound, const basic::Model& model) {
+    if (PyUnicode_Check(bound[0].get()) || PyObject_CheckBuffer(bound[0].get())) {
+        PyErr_SetString(PyExc_TypeError, "texts must be an iterable of texts, not one text");
+        throw py::ErrorAlreadySet{};
+    }
+    BatchArguments batch;
+    batch.threads =
+        static_cast<std::size_t>(to_thread_count(bound[1].get(), parallel::usable_processors()));
+    if (bound[2]) batch.specials = to_allowed_special(bound[2].get(), model);
+    Ref iterator = Ref::checked(PyObject_GetIter(bound[0].get()));
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        batch.texts.emplace_back(item.get(), "each text");
+    }
+    if (PyErr_Occurred()) py::throw_error_set();
+    batch.views.reserve(batch.texts.size());
+    for (const TextBytes& text : batch.texts) batch.views.push_back(text.view());
+    return batch;
+}
+
 PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
     return guarded([&] {
         const BoundArgs bound = py::bind_fastcall(kEncodeBatch, args, nargs, kwnames);
         const basic::Model& model = model_of(self);
-        if (PyUnicode_Check(bound[0].get()) || PyObject_CheckBuffer(bound[0].get())) {
-            PyErr_SetString(PyExc_TypeError, "texts must be an iterable of texts, not one text");
-            throw py::ErrorAlreadySet{};
-        }
-        const std::uint64_t threads =
-            to_thread_count(bound[1].get(), parallel::usable_processors());
-        const std::optional<SpecialMatcher> specials =
-            bound[2] ? to_allowed_special(bound[2].get(), model) : std::nullopt;
-
-        std::vector<TextBytes> texts;
-        Ref iterator = Ref::checked(PyObject_GetIter(bound[0].get()));
-        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-            texts.emplace_back(item.get(), "each text");
-        }
-        if (PyErr_Occurred()) py::throw_error_set();
-        std::vector<std::string_view> views;
-        views.reserve(texts.size());
-        for (const TextBytes& text : texts) views.push_back(text.view());
-
+        const BatchArguments batch = to_batch_arguments(bound, model);
         std::vector<std::vector<std::uint32_t>> results;
         {
             const WithoutLock unlocked;
-            results = basic::encode_batch(model, views, specials ? &*specials : nullptr,
-                                          static_cast<std::size_t>(threads));
+            results = basic::encode_batch(model, batch.views, batch.matcher(), batch.threads);
         }
         Ref lists = Ref::checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
         for (std::size_t i = 0; i < results.size(); ++i) {
@@ -382,6 +391,35 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize
             std::vector<std::uint32_t>().swap(results[i]);
         }
         return lists.release();
+    });
+}
+
+constexpr MethodSignature kEncodeBatchLines{
+    kClass,
+    "encode_batch_lines",
+    {{"texts"}, {"threads", "None", true}, {"allowed_special", "()", true}}};
+
+PyObject* tokenizer_encode_batch_lines(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kEncodeBatchLines, args, nargs, kwnames);
+        const basic::Model& model = model_of(self);
+        const BatchArguments batch = to_batch_arguments(bound, model);
+        std::vector<std::string> pieces;
+        {
+            const WithoutLock unlocked;
+            pieces = basic::encode_batch_lines(model, batch.views, batch.matcher(), batch.threads);
+        }
+        std::size_t total = 0;
+        for (const std::string& piece : pieces) total += piece.size();
+        Ref joined =
+            Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total)));
+        char* at = PyBytes_AS_STRING(joined.get());
+        for (std::string& piece : pieces) {
+            at = std::copy(piece.begin(), piece.end(), at);
+            std::string().swap(piece);
+        }
+        return joined.release();
     });
 }
 
@@ -513,6 +551,10 @@ PyMethodDef methods[] = {
            "encode() of every text of an iterable, as a list of id lists in the same order.\n\n"
            "The texts are encoded without the interpreter lock on up to `threads` threads\n"
            "(None: one per processor this process may use)."),
+    method(kEncodeBatchLines, tokenizer_encode_batch_lines, kFastcall,
+           "encode_batch() written as text: for each text a line of its ids in decimal,\n"
+           "separated by single spaces and ended by a line feed, all in one bytes object.\n"
+           "The same threads; the ids are never made into Python ints."),
     method(kDecodeBytes, tokenizer_decode_bytes, kFastcall,
            "The exact bytes of the tokens, joined: decode_bytes(encode(b)) == b for any bytes.\n"
            "The first unknown id raises ValueError."),

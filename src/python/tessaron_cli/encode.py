@@ -1,6 +1,6 @@
 """`tessaron encode`: bytes to token ids, one output line per input line or per input.
 
-Inputs are read in runs of whole lines and each run is encoded with `encode_batch` on
+Inputs are read in runs of whole lines and each run is encoded with `encode_batch_lines` on
 `--jobs` threads, while this thread reads the next run and writes the ids of the previous
 one; results are written in input order, so the output does not depend on the number of
 threads.
@@ -21,10 +21,6 @@ from tessaron_cli.progress import Reporter
 # Large enough to keep every thread busy, small enough to overlap reading, encoding and
 # writing on inputs of a few megabytes.
 RUN_BYTES = 1 << 20
-
-
-def ids_lines(batch: List[List[int]]) -> bytes:
-    return "".join(" ".join(map(str, ids)) + "\n" for ids in batch).encode("ascii")
 
 
 def batches(args, srcs: List[Source]) -> Iterator[Tuple[List[Union[str, bytes]], int]]:
@@ -80,7 +76,10 @@ def run(args) -> int:
         for texts, size in batches(args, srcs):
             encoding = Pending(
                 functools.partial(
-                    tokenizer.encode_batch, texts, threads=args.jobs, allowed_special=special
+                    tokenizer.encode_batch_lines,
+                    texts,
+                    threads=args.jobs,
+                    allowed_special=special,
                 )
             )
             if previous is not None:
@@ -92,5 +91,5 @@ def run(args) -> int:
 
 
 def write(out: Output, bar, encoding: Pending, size: int) -> None:
-    out.write(ids_lines(encoding.result()))
+    out.write(encoding.result())
     bar.advance(size)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -40,26 +41,18 @@ std::vector<std::size_t> cut_runs(std::span<const std::string_view> texts, std::
     return starts;
 }
 
-}  // namespace
-
-std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
-                                                     std::span<const std::string_view> texts,
-                                                     const SpecialMatcher* specials,
-                                                     std::size_t threads) {
-    std::vector<std::vector<std::uint32_t>> results(texts.size());
-    threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
-    const std::vector<std::size_t> starts = cut_runs(texts, threads);
+// Calls `each_run(r, first, last)` for every run of `starts`, on the calling thread and up to
+// `threads - 1` more; the first failure is rethrown once all have stopped.
+template <class EachRun>
+void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads, EachRun each_run) {
     const std::size_t runs = starts.size() - 1;
-
     std::atomic<std::size_t> next_run{0};
     std::mutex failure_lock;
     std::exception_ptr failure;
     auto work = [&] {
         try {
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
-                for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) {
-                    encode_with_specials(model, texts[i], specials, results[i]);
-                }
+                each_run(r, starts[r], starts[r + 1]);
             }
         } catch (...) {
             const std::lock_guard<std::mutex> hold(failure_lock);
@@ -79,7 +72,70 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
     work();
     for (std::thread& helper : helpers) helper.join();
     if (failure) std::rethrow_exception(failure);
+}
+
+// Appends the decimal ids of `numbers` as one line.
+void append_line(std::span<const std::uint32_t> numbers, std::span<const TokenId> token_ids,
+                 std::span<const TokenId> special_ids, std::string& out) {
+    // Room for a block at a time (20 digits and a separator per id), so that a long text needs
+    // no more than its own line.
+    constexpr std::size_t kBlock = 4096;
+    for (std::size_t from = 0; from < numbers.size(); from += kBlock) {
+        const std::span<const std::uint32_t> block =
+            numbers.subspan(from, std::min(kBlock, numbers.size() - from));
+        const std::size_t start = out.size();
+        out.resize(start + 21 * block.size());
+        char* at = out.data() + start;
+        char* const end = out.data() + out.size();
+        for (const std::uint32_t number : block) {
+            const TokenId id = number < token_ids.size() ? token_ids[number]
+                                                         : special_ids[number - token_ids.size()];
+            at = std::to_chars(at, end, id).ptr;
+            *at++ = ' ';
+        }
+        out.resize(static_cast<std::size_t>(at - out.data()));
+    }
+    if (!numbers.empty()) out.pop_back();
+    out.push_back('\n');
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
+                                                     std::span<const std::string_view> texts,
+                                                     const SpecialMatcher* specials,
+                                                     std::size_t threads) {
+    std::vector<std::vector<std::uint32_t>> results(texts.size());
+    threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
+    for_each_run(cut_runs(texts, threads), threads,
+                 [&](std::size_t, std::size_t first, std::size_t last) {
+                     for (std::size_t i = first; i < last; ++i) {
+                         encode_with_specials(model, texts[i], specials, results[i]);
+                     }
+                 });
     return results;
+}
+
+std::vector<std::string> encode_batch_lines(const Model& model,
+                                            std::span<const std::string_view> texts,
+                                            const SpecialMatcher* specials, std::size_t threads) {
+    threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
+    const std::vector<std::size_t> starts = cut_runs(texts, threads);
+    std::vector<std::string> pieces(starts.size() - 1);
+    const std::span<const TokenId> token_ids = model.encode_tables().token_ids();
+    std::vector<TokenId> special_ids;
+    for (const auto& entry : model.special_tokens()) special_ids.push_back(entry.second);
+    for_each_run(starts, threads, [&](std::size_t r, std::size_t first, std::size_t last) {
+        std::vector<std::uint32_t> numbers;
+        std::string piece;
+        for (std::size_t i = first; i < last; ++i) {
+            numbers.clear();
+            encode_with_specials(model, texts[i], specials, numbers);
+            append_line(numbers, token_ids, special_ids, piece);
+        }
+        pieces[r] = std::move(piece);
+    });
+    return pieces;
 }
 
 }  // namespace tessaron::basic

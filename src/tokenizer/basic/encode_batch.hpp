@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,5 +21,12 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
                                                      std::span<const std::string_view> texts,
                                                      const SpecialMatcher* specials,
                                                      std::size_t threads);
+
+// The same ids written as text, on the same threads: a line per text, its ids in decimal
+// separated by single spaces and ended by a line feed. The lines come in order, in pieces
+// (one per run) to be joined, so that no thread waits for another's text.
+std::vector<std::string> encode_batch_lines(const Model& model,
+                                            std::span<const std::string_view> texts,
+                                            const SpecialMatcher* specials, std::size_t threads);
 
 }  // namespace tessaron::basic
