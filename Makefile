@@ -93,7 +93,7 @@ test-sanitize: $(SAN_BIN)/python
 		$(SAN_BIN)/python -m pytest -q -p no:cacheprovider tests
 
 # Coverage-guided fuzzing with libFuzzer, built by CMake with clang (.ci/run installs it):
-# the model file reader, tiktoken rank files with the splitters, and the argument
+# the model file reader, tiktoken rank files with the splitters, tokenizer.json files, and the argument
 # conversions through an embedded interpreter.
 # `make fuzz` builds the targets and runs each for FUZZ_SECONDS; the seed corpora are in
 # fuzz/corpus, new inputs go to build/fuzz/corpus, crashes to build/fuzz/crash-*.
@@ -107,13 +107,18 @@ fuzz-build:
 	cmake -S . -B $(FUZZ_DIR) -DTESSARON_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DTESSARON_WERROR=$(TESSARON_WERROR) \
 		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')"
-	cmake --build $(FUZZ_DIR) --target fuzz_model_reader fuzz_rank_file fuzz_arguments
+	cmake --build $(FUZZ_DIR) --target fuzz_model_reader fuzz_rank_file fuzz_huggingface_file \
+		fuzz_arguments
 
 fuzz: fuzz-build
-	mkdir -p $(FUZZ_DIR)/corpus/model $(FUZZ_DIR)/corpus/ranks $(FUZZ_DIR)/corpus/arguments
+	mkdir -p $(FUZZ_DIR)/corpus/model $(FUZZ_DIR)/corpus/ranks $(FUZZ_DIR)/corpus/arguments \
+		$(FUZZ_DIR)/corpus/huggingface
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/model_reader -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/model fuzz/corpus/model
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/rank_file -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/ranks fuzz/corpus/ranks
+	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/huggingface_file -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/huggingface \
+		fuzz/corpus/huggingface
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/arguments -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/arguments fuzz/corpus/arguments

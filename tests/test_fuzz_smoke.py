@@ -8,8 +8,13 @@ import subprocess
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TARGETS = ["model_reader", "rank_file", "arguments"]
-CORPUS = {"model_reader": "model", "rank_file": "ranks", "arguments": "arguments"}
+TARGETS = ["model_reader", "rank_file", "huggingface_file", "arguments"]
+CORPUS = {
+    "model_reader": "model",
+    "rank_file": "ranks",
+    "huggingface_file": "huggingface",
+    "arguments": "arguments",
+}
 
 
 def binary(target):

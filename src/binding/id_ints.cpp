@@ -17,7 +17,7 @@ void IdInts::rebuild(const basic::Model& model) {
     std::vector<PyObject*> ints;
     ints.reserve(id_of.size() + model.special_tokens().size());
     auto add = [&](TokenId id) {
-        PyObject* item = PyLong_FromUnsignedLongLong(id);
+        PyObject* item = PyLong_FromUnsignedLongLong(outer_ == nullptr ? id : outer_->outer(id));
         if (item == nullptr) {
             for (PyObject* made : ints) Py_DECREF(made);
             throw_error_set();

@@ -12,12 +12,14 @@
 #include "binding/ref.hpp"
 #include "tokenizer/basic/encode.hpp"
 #include "tokenizer/basic/model.hpp"
+#include "tokenizer/id_map.hpp"
 
 namespace tessaron::py {
 
 class IdInts {
 public:
-    IdInts() = default;
+    // `outer`, when given, maps the model's ids to those the lists show; it outlives this.
+    explicit IdInts(const IdMap* outer = nullptr) : outer_(outer) {}
     IdInts(const IdInts&) = delete;
     IdInts& operator=(const IdInts&) = delete;
     ~IdInts() { clear(); }
@@ -36,6 +38,7 @@ public:
     Ref list_of(const basic::Model& model, std::span<const std::uint32_t> numbers);
 
 private:
+    const IdMap* outer_;
     std::vector<PyObject*> ints_;  // per token number
 };
 

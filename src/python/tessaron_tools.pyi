@@ -1,4 +1,4 @@
-from collections.abc import Callable, Collection, Iterable
+from collections.abc import Callable, Collection, Iterable, Mapping
 from os import PathLike
 from typing import Literal, SupportsIndex, final
 
@@ -43,6 +43,21 @@ class Tokenizer:
     @classmethod
     def from_bytes(cls, data: bytes | bytearray | memoryview) -> Tokenizer:
         """The tokenizer stored in the bytes of a model file."""
+    @classmethod
+    def from_tiktoken(
+        cls,
+        ranks: _Path | Mapping[bytes, SupportsIndex],
+        pattern: str,
+        *,
+        special_tokens: Mapping[str, SupportsIndex] | None = None,
+    ) -> Tokenizer:
+        """The tokenizer of a tiktoken rank table, with tiktoken's ids."""
+    @classmethod
+    def from_huggingface(cls, path: _Path) -> Tokenizer:
+        """The tokenizer of a byte-level BPE tokenizer.json, with its ids."""
+    @classmethod
+    def from_huggingface_json(cls, text: _Text) -> Tokenizer:
+        """from_huggingface() of the text of a tokenizer.json."""
     @property
     def vocab_size(self) -> int:
         """Number of token ids: the 256 bytes, the rules and the special tokens."""
@@ -81,4 +96,10 @@ class Tokenizer:
         """The model file's bytes."""
     def save(self, path: _Path) -> None:
         """Write the model file, replacing any old file whole."""
-    def __reduce__(self) -> tuple[Callable[[bytes], Tokenizer], tuple[bytes]]: ...
+    def to_tiktoken(self, path: _Path) -> None:
+        """Write the rank file of the tokens, ranked by their ids."""
+    def to_huggingface(self, path: _Path) -> None:
+        """Write a tokenizer.json that Hugging Face tokenizers encodes alike."""
+    def to_huggingface_json(self) -> str:
+        """The text to_huggingface() writes."""
+    def __reduce__(self) -> tuple[Callable[..., Tokenizer], tuple[bytes | str]]: ...

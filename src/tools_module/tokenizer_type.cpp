@@ -22,11 +22,13 @@
 #include "binding/signature.hpp"
 #include "parallel/pool_size.hpp"
 #include "persist/model_file_reader.hpp"
+#include "persist/field_splitter.hpp"
 #include "persist/model_file_writer.hpp"
 #include "tokenizer/basic/encode.hpp"
 #include "tokenizer/basic/encode_batch.hpp"
 #include "tokenizer/basic/encode_with_specials.hpp"
 #include "tools_module/arguments.hpp"
+#include "tools_module/model_formats.hpp"
 #include "tools_module/raise_errors.hpp"
 #include "tools_module/training.hpp"
 
@@ -43,6 +45,8 @@ constexpr const char* kClass = "Tokenizer";
 struct TokenizerObject {
     PyObject_HEAD
     const basic::Model* model;
+    // The model's own ids, for a model from elsewhere that no model file can hold; else null.
+    const IdMap* ids;
     py::IdInts* ints;  // of the model's tokens, made at the first list
 };
 
@@ -54,14 +58,66 @@ Ref list_of(PyObject* self, std::span<const std::uint32_t> numbers) {
     return object_of(self).ints->list_of(model_of(self), numbers);
 }
 
-PyObject* wrap(PyTypeObject* type, basic::Model model) {
+bool has_white_space(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (persist::white_space_length(text.substr(i)) > 0) return true;
+    }
+    return false;
+}
+
+// Whether a model file holds the model with these ids: its own ids, special tokens that are
+// one field each and a pattern on one line.
+bool fits_model_file(const basic::Model& model, const IdMap& ids) {
+    if (!ids.is_identity() || model.pattern().find_first_of("\r\n") != std::string::npos) {
+        return false;
+    }
+    for (const auto& [text, id] : model.special_tokens()) {
+        if (has_white_space(text)) return false;
+    }
+    return true;
+}
+
+PyObject* wrap(PyTypeObject* type, basic::Model model, std::optional<IdMap> ids = std::nullopt) {
     auto owned = std::make_unique<basic::Model>(std::move(model));
-    auto ints = std::make_unique<py::IdInts>();
+    std::unique_ptr<IdMap> owned_ids;
+    if (ids && !fits_model_file(*owned, *ids)) owned_ids = std::make_unique<IdMap>(std::move(*ids));
+    auto ints = std::make_unique<py::IdInts>(owned_ids.get());
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) py::throw_error_set();
     object_of(self).model = owned.release();
+    object_of(self).ids = owned_ids.release();
     object_of(self).ints = ints.release();
     return self;
+}
+
+PyObject* wrap(PyObject* cls, ForeignModel foreign) {
+    return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(foreign.model),
+                std::move(foreign.ids));
+}
+
+// The model's own id of one of ours, and back; null ids: they are the same.
+TokenId outer_id(PyObject* self, TokenId inner) {
+    const IdMap* ids = object_of(self).ids;
+    return ids == nullptr ? inner : ids->outer(inner);
+}
+
+// The token of one of the model's own ids; the id raises when it names none.
+const std::string& token_of(PyObject* self, TokenId id) {
+    const IdMap* ids = object_of(self).ids;
+    std::optional<TokenId> inner = id;
+    if (ids != nullptr) inner = ids->inner(id);
+    const std::string* token = inner ? model_of(self).token_bytes(*inner) : nullptr;
+    if (token == nullptr) unknown_id(id);
+    return *token;
+}
+
+// A model that only its source's format holds cannot become a model file.
+void require_model_file_ids(PyObject* self) {
+    if (object_of(self).ids == nullptr) return;
+    PyErr_SetString(PyExc_ValueError,
+                    "this tokenizer's ids or special tokens do not fit a model file; save it "
+                    "with to_tiktoken() or to_huggingface()");
+    throw py::ErrorAlreadySet{};
 }
 
 // Releases the interpreter lock for the life of the scope.
@@ -85,14 +141,13 @@ Ref bytes_object(std::string_view bytes) {
 }
 
 // The joined bytes of the tokens; the first id without a token raises.
-std::string joined_bytes(const basic::Model& model, PyObject* ids_object) {
+std::string joined_bytes(PyObject* self, PyObject* ids_object) {
     const IdList list = to_id_list(ids_object);
     std::vector<const std::string*> tokens;
     tokens.reserve(list.ids.size());
     std::size_t total = 0;
     for (TokenId id : list.ids) {
-        const std::string* token = model.token_bytes(id);
-        if (token == nullptr) unknown_id(id);
+        const std::string* token = &token_of(self, id);
         tokens.push_back(token);
         total += token->size();
     }
@@ -118,6 +173,7 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void tokenizer_dealloc(PyObject* self) {
     delete object_of(self).ints;
+    delete object_of(self).ids;
     delete object_of(self).model;
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
@@ -276,8 +332,9 @@ PyObject* get_merges(PyObject* self, void*) {
         Ref list = Ref::checked(PyList_New(static_cast<Py_ssize_t>(merges.size())));
         Py_ssize_t i = 0;
         for (const auto& [pair, id] : merges) {
-            PyObject* item = Py_BuildValue("(KK)", static_cast<unsigned long long>(pair.left),
-                                           static_cast<unsigned long long>(pair.right));
+            PyObject* item =
+                Py_BuildValue("(KK)", static_cast<unsigned long long>(outer_id(self, pair.left)),
+                              static_cast<unsigned long long>(outer_id(self, pair.right)));
             if (item == nullptr) py::throw_error_set();
             PyList_SET_ITEM(list.get(), i++, item);
         }
@@ -290,7 +347,7 @@ PyObject* get_special_tokens(PyObject* self, void*) {
         Ref dict = Ref::checked(PyDict_New());
         for (const auto& [text, id] : model_of(self).special_tokens()) {
             Ref key = py::utf8_to_str(text);
-            Ref value = Ref::checked(PyLong_FromUnsignedLongLong(id));
+            Ref value = Ref::checked(PyLong_FromUnsignedLongLong(outer_id(self, id)));
             if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error_set();
         }
         return dict.release();
@@ -303,10 +360,7 @@ PyObject* tokenizer_token_bytes(PyObject* self, PyObject* const* args, Py_ssize_
                                 PyObject* kwnames) {
     return guarded([&] {
         const BoundArgs bound = py::bind_fastcall(kTokenBytes, args, nargs, kwnames);
-        const TokenId id = to_token_id(bound[0].get());
-        const std::string* token = model_of(self).token_bytes(id);
-        if (token == nullptr) unknown_id(id);
-        return bytes_object(*token).release();
+        return bytes_object(token_of(self, to_token_id(bound[0].get()))).release();
     });
 }
 
@@ -429,7 +483,7 @@ PyObject* tokenizer_decode_bytes(PyObject* self, PyObject* const* args, Py_ssize
                                  PyObject* kwnames) {
     return guarded([&] {
         const BoundArgs bound = py::bind_fastcall(kDecodeBytes, args, nargs, kwnames);
-        return bytes_object(joined_bytes(model_of(self), bound[0].get())).release();
+        return bytes_object(joined_bytes(self, bound[0].get())).release();
     });
 }
 
@@ -449,7 +503,7 @@ PyObject* tokenizer_decode(PyObject* self, PyObject* const* args, Py_ssize_t nar
             errors = PyUnicode_AsUTF8(bound[1].get());
             if (errors == nullptr) py::throw_error_set();
         }
-        const std::string bytes = joined_bytes(model_of(self), bound[0].get());
+        const std::string bytes = joined_bytes(self, bound[0].get());
         return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), errors);
     });
 }
@@ -459,8 +513,10 @@ PyObject* tokenizer_decode(PyObject* self, PyObject* const* args, Py_ssize_t nar
 constexpr MethodSignature kToBytes{kClass, "to_bytes", {}};
 
 PyObject* tokenizer_to_bytes(PyObject* self, PyObject*) {
-    return guarded(
-        [&] { return bytes_object(persist::model_file_bytes(model_of(self))).release(); });
+    return guarded([&] {
+        require_model_file_ids(self);
+        return bytes_object(persist::model_file_bytes(model_of(self))).release();
+    });
 }
 
 constexpr MethodSignature kSave{kClass, "save", {{"path"}}};
@@ -470,6 +526,7 @@ PyObject* tokenizer_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     return guarded([&] {
         const BoundArgs bound = py::bind_fastcall(kSave, args, nargs, kwnames);
         const Path path = to_path(bound[0].get(), "path");
+        require_model_file_ids(self);
         IoStatus status;
         {
             const WithoutLock unlocked;
@@ -484,10 +541,83 @@ constexpr MethodSignature kReduce{kClass, "__reduce__", {}};
 
 PyObject* tokenizer_reduce(PyObject* self, PyObject*) {
     return guarded([&] {
-        Ref maker = Ref::checked(
-            PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytes"));
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+        if (object_of(self).ids != nullptr) {
+            Ref maker = Ref::checked(PyObject_GetAttrString(type, "from_huggingface_json"));
+            Ref data = py::utf8_to_str(huggingface_json(model_of(self), object_of(self).ids));
+            return Py_BuildValue("(O(O))", maker.get(), data.get());
+        }
+        Ref maker = Ref::checked(PyObject_GetAttrString(type, "from_bytes"));
         Ref data = bytes_object(persist::model_file_bytes(model_of(self)));
         return Py_BuildValue("(O(O))", maker.get(), data.get());
+    });
+}
+
+// ---- other libraries' formats --------------------------------------------------------------
+
+constexpr MethodSignature kFromTiktoken{kClass,
+                                        "from_tiktoken",
+                                        {{"ranks"}, {"pattern"}, {"special_tokens", "None", true}},
+                                        py::Receiver::Type};
+
+PyObject* tokenizer_from_tiktoken(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kFromTiktoken, args, nargs, kwnames);
+        return wrap(cls, tiktoken_model(bound[0].get(), bound[1].get(), bound[2].get()));
+    });
+}
+
+constexpr MethodSignature kToTiktoken{kClass, "to_tiktoken", {{"path"}}};
+
+PyObject* tokenizer_to_tiktoken(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kToTiktoken, args, nargs, kwnames);
+        save_tiktoken(model_of(self), object_of(self).ids, to_path(bound[0].get(), "path"));
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kFromHuggingface{
+    kClass, "from_huggingface", {{"path"}}, py::Receiver::Type};
+
+PyObject* tokenizer_from_huggingface(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kFromHuggingface, args, nargs, kwnames);
+        return wrap(cls, huggingface_model(to_path(bound[0].get(), "path")));
+    });
+}
+
+constexpr MethodSignature kFromHuggingfaceJson{
+    kClass, "from_huggingface_json", {{"text"}}, py::Receiver::Type};
+
+PyObject* tokenizer_from_huggingface_json(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kFromHuggingfaceJson, args, nargs, kwnames);
+        const TextBytes text(bound[0].get(), "text");
+        return wrap(cls, huggingface_model_of(text.view()));
+    });
+}
+
+constexpr MethodSignature kToHuggingface{kClass, "to_huggingface", {{"path"}}};
+
+PyObject* tokenizer_to_huggingface(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kToHuggingface, args, nargs, kwnames);
+        save_huggingface(model_of(self), object_of(self).ids, to_path(bound[0].get(), "path"));
+        return py::none().release();
+    });
+}
+
+constexpr MethodSignature kToHuggingfaceJson{kClass, "to_huggingface_json", {}};
+
+PyObject* tokenizer_to_huggingface_json(PyObject* self, PyObject*) {
+    return guarded([&] {
+        return py::utf8_to_str(huggingface_json(model_of(self), object_of(self).ids)).release();
     });
 }
 
@@ -569,7 +699,43 @@ PyMethodDef methods[] = {
            "whole: after a failure it is as it was. Errors raise OSError with errno and\n"
            "filename."),
     method(kReduce, tokenizer_reduce, METH_NOARGS,
-           "Pickling and copying go through the model file's bytes."),
+           "Pickling and copying go through the model file's bytes, or through\n"
+           "to_huggingface_json() for a tokenizer whose ids no model file holds."),
+    method(kFromTiktoken, tokenizer_from_tiktoken, kMaker,
+           "The tokenizer of a tiktoken rank table: a rank file's path (each token's bytes in\n"
+           "base64, a space and its rank, a line each) or a dict of bytes to rank.\n\n"
+           "pattern: \"gpt2\", \"cl100k\" or \"o200k\", or the expression of one of them.\n"
+           "special_tokens: a dict of str to id, ids beside the ranks.\n"
+           "Every token longer than a byte must be made by merging two tokens of lower rank,\n"
+           "found by merging its bytes as tiktoken does; a table with a token that cannot\n"
+           "(tiktoken reaches those only as a whole piece) is refused with ValueError. The\n"
+           "ids are tiktoken's: encode gives, and decode, decode_bytes and token_bytes take,\n"
+           "the ranks. Such a tokenizer saves with to_tiktoken() or to_huggingface(); save()\n"
+           "and to_bytes() refuse it."),
+    method(kToTiktoken, tokenizer_to_tiktoken, kFastcall,
+           "Write the rank file of the bytes and rule tokens, ranked by their ids; an old file\n"
+           "there is replaced whole. Special tokens are no part of a rank file. ValueError when\n"
+           "tiktoken's merging by rank would not give this tokenizer's rules (a token that\n"
+           "ranks would make from other parts than its rule's)."),
+    method(kFromHuggingface, tokenizer_from_huggingface, kMaker,
+           "The tokenizer of a Hugging Face tokenizer.json of byte-level BPE: its vocabulary,\n"
+           "merges (\"a b\" or [\"a\", \"b\"]) and added tokens, which become special tokens\n"
+           "(allowed_special=\"all\" finds them in text as Hugging Face does). The\n"
+           "pre-tokenizer must be ByteLevel without add_prefix_space (GPT-2's pattern when\n"
+           "it uses its regex), or a Sequence of an Isolated Split by the gpt2, cl100k or o200k\n"
+           "pattern and ByteLevel without its regex. Whatever else would change the ids\n"
+           "(normalizers, dropout, byte_fallback, ignore_merges, word prefixes or suffixes,\n"
+           "post-processors that add tokens) raises ValueError naming the file and the place.\n"
+           "The ids are the file's; a tokenizer whose ids are not those of a model file\n"
+           "saves with to_huggingface() or to_tiktoken(), and save() and to_bytes() refuse it."),
+    method(kFromHuggingfaceJson, tokenizer_from_huggingface_json, kMaker,
+           "from_huggingface() of the text of a tokenizer.json (str or bytes)."),
+    method(kToHuggingface, tokenizer_to_huggingface, kFastcall,
+           "Write a tokenizer.json that Hugging Face tokenizers loads and encodes to the same\n"
+           "ids; an old file there is replaced whole. ValueError when an id is above 2**32 - 1\n"
+           "or the rules do not apply in the order of the ids they make."),
+    method(kToHuggingfaceJson, tokenizer_to_huggingface_json, METH_NOARGS,
+           "The text to_huggingface() writes."),
     {nullptr, nullptr, 0, nullptr},
 };
 

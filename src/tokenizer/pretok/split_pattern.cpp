@@ -22,6 +22,11 @@ constexpr std::array kKnown = {
     Known{SplitPattern::kCl100k, "cl100k",
           R"('(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++)"
           R"([\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s)"},
+    // Hugging Face's regex engine reads `{1,3}+` as a repeat of the count, not as possessive;
+    // without the mark the pattern splits alike, since nothing follows the count.
+    Known{SplitPattern::kCl100k, "cl100k",
+          R"('(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}| ?[^\s\p{L}\p{N}]++)"
+          R"([\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s)"},
     Known{SplitPattern::kO200k, "o200k",
           R"([^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]*[\p{Ll}\p{Lm}\p{Lo}\p{M}]+)"
           R"((?i:'s|'t|'re|'ve|'m|'ll|'d)?|[^\r\n\p{L}\p{N}]?[\p{Lu}\p{Lt}\p{Lm}\p{Lo}\p{M}]+)"
@@ -47,5 +52,9 @@ std::optional<SplitPattern> find_split_pattern(std::string_view name_or_expressi
 
 std::string_view name_of(SplitPattern pattern) { return known(pattern).name; }
 std::string_view expression_of(SplitPattern pattern) { return known(pattern).expression; }
+
+std::string_view huggingface_expression_of(SplitPattern pattern) {
+    return pattern == SplitPattern::kCl100k ? kKnown[3].expression : expression_of(pattern);
+}
 
 }  // namespace tessaron::pretok

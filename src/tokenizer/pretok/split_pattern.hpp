@@ -15,5 +15,7 @@ std::optional<SplitPattern> find_split_pattern(std::string_view name_or_expressi
 std::string_view name_of(SplitPattern pattern);
 // The expression a model file stores.
 std::string_view expression_of(SplitPattern pattern);
+// The same spelled so that Hugging Face's regex engine splits alike.
+std::string_view huggingface_expression_of(SplitPattern pattern);
 
 }  // namespace tessaron::pretok
