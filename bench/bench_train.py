@@ -1,5 +1,6 @@
-"""Training benchmark: wall seconds and peak memory of BasicTokenizer.train, one thread and
-two side by side, beside the peers on the same text.
+"""Training benchmark: wall seconds, CPU seconds (every thread of the process) and peak
+memory of BasicTokenizer.train, one thread and two side by side, beside the peers on the
+same text. On a busy machine the wall times stretch with the load; the CPU times less so.
 
 Each measured run happens in a fresh interpreter: it loads the corpus, notes its resident
 memory, resets the kernel's peak-memory mark (/proc/self/clear_refs), trains, and reads
@@ -50,10 +51,12 @@ def measure(run):
     except OSError:
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     start = time.perf_counter()
+    cpu = time.process_time()
     run()
     seconds = time.perf_counter() - start
+    cpu = time.process_time() - cpu
     peak = status("VmHWM") or resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    print(json.dumps({"seconds": seconds, "peak": peak - before}))
+    print(json.dumps({"seconds": seconds, "cpu": cpu, "peak": peak - before}))
 """
 
 JOBS = {
@@ -113,6 +116,7 @@ def measure(job, path, vocab_size, threads, module_dir=None):
 def medians(runs):
     return (
         statistics.median(r["seconds"] for r in runs),
+        statistics.median(r["cpu"] for r in runs),
         statistics.median(r["peak"] for r in runs),
     )
 
@@ -162,7 +166,7 @@ def main():
 
     print(
         f"{'corpus':<8} {'MB':>5} {'vocab':>6} {'build':<26} {'1 thr s':>8} {'2 thr s':>8} "
-        f"{'x':>5} {'B/byte 1':>9} {'B/byte 2':>9}"
+        f"{'x':>5} {'1 thr cpu':>9} {'2 thr cpu':>9} {'B/byte 1':>9} {'B/byte 2':>9}"
     )
     for path in args.corpora:
         size = path.stat().st_size
@@ -178,20 +182,20 @@ def main():
                 for peer in peers:
                     lines.setdefault((peer, 2), []).append(measure(peer, path, vocab_size, 2))
             for label, _ in builds:
-                s1, p1 = medians(lines[(label, 1)])
-                s2, p2 = medians(lines[(label, 2)])
+                s1, c1, p1 = medians(lines[(label, 1)])
+                s2, c2, p2 = medians(lines[(label, 2)])
                 print(
                     f"{path.stem:<8} {size / 1e6:>5.1f} {vocab_size:>6} {label:<26} "
-                    f"{s1:>8.3f} {s2:>8.3f} {s1 / s2:>5.2f} {p1 / size:>9.2f} "
-                    f"{p2 / size:>9.2f}",
+                    f"{s1:>8.3f} {s2:>8.3f} {s1 / s2:>5.2f} {c1:>9.3f} {c2:>9.3f} "
+                    f"{p1 / size:>9.2f} {p2 / size:>9.2f}",
                     flush=True,
                 )
             for peer in peers:
-                s2, p2 = medians(lines[(peer, 2)])
+                s2, c2, p2 = medians(lines[(peer, 2)])
                 print(
                     f"{path.stem:<8} {size / 1e6:>5.1f} {vocab_size:>6} "
                     f"{peer + ' (pre-split)':<26} {'':>8} {s2:>8.3f} {'':>5} {'':>9} "
-                    f"{p2 / size:>9.2f}",
+                    f"{c2:>9.3f} {'':>9} {p2 / size:>9.2f}",
                     flush=True,
                 )
 

@@ -110,7 +110,6 @@ private:
 
     // One worker's share of a merge step on the pool (the only one off the pool).
     struct Stretch {
-        std::vector<std::uint32_t> merge_at;  // where the pair merges, ascending
         FormedPairs formed;
         std::vector<Part> parts;  // per group of `formed`
     };
@@ -320,17 +319,27 @@ private:
         return chosen;
     }
 
-    // Left to right, so that in runs like x x x only non-overlapping occurrences merge.
-    // Pairs with the new id are only noted here; index_formed_pairs counts them and, one
-    // look-up per distinct neighbour rather than per occurrence, the pairs they replace.
+    // The serial step: one stretch, the whole sequence.
     void replace_all(std::uint32_t chosen, std::uint32_t id) {
-        const Record record = records_[chosen];
+        replace_in(stretches_[0], list_of(chosen), seq_.size(), records_[chosen], id);
+        records_[chosen].count = 0;
+    }
+
+    // Left to right from `list`, up to (not including) slot `stop`, so that in runs like
+    // x x x only non-overlapping occurrences merge. Pairs with the new id are only noted
+    // here; index_formed_pairs counts them and, one look-up per distinct neighbour rather
+    // than per occurrence, the pairs they replace. No slot at or past `stop` is read or
+    // written: another stretch may be merging there.
+    void replace_in(Stretch& stretch, PositionReader list, std::uint32_t stop, const Record& record,
+                    std::uint32_t id) {
         const std::uint32_t n = seq_.size();
-        FormedPairs& formed = stretches_[0].formed;
+        FormedPairs& formed = stretch.formed;
         formed.clear();
-        walk(list_of(chosen), [&](std::uint32_t p) {
-            if (!seq_.holds(p, record.left, record.right)) return true;
+        walk(list, [&](std::uint32_t p) {
+            if (p >= stop) return false;
+            if (seq_.at(p) != record.left || p + 1 >= stop) return true;
             const std::uint32_t q = seq_.next(p);
+            if (q >= stop || seq_.at(q) != record.right) return true;
             const std::uint32_t end = seq_.next(q);
             if (p > 0) {
                 const std::uint32_t h = seq_.prev(p);
@@ -343,69 +352,47 @@ private:
             seq_.merge(p, q, end, id);
             return true;
         });
-        records_[chosen].count = 0;
+        summarize(stretch, id);
     }
 
     // replace_all on the pool. Stretch k starts at the first occurrence at or past k * n / T
-    // whose token before is not `right`, so no occurrence ends right before a stretch: the
-    // stretches' occurrences never touch, and each stretch's merges, notes and retractions
-    // are those of the serial walk. A first pass on the pool only reads the sequence and
-    // notes where to merge; a second writes the merges, each within its own occurrences.
+    // whose token before is not `right`, so no occurrence ends right before a stretch and no
+    // merge makes one end there: the stretches' occurrences never touch, each stretch's
+    // merges, notes and retractions are those of the serial walk, and no slot one stretch
+    // writes is read by another.
     void replace_all_in_stretches(std::uint32_t chosen, std::uint32_t id) {
         const Record record = records_[chosen];
         const std::uint32_t n = seq_.size();
         const std::size_t parts = stretches_.size();
-        const auto starts_stretch = [&](std::uint32_t p) {
-            return seq_.holds(p, record.left, record.right) &&
-                   (p == 0 || seq_.at(seq_.prev(p)) != record.right);
-        };
-        parallel::WorkerPool& pool = parallel::WorkerPool::global();
-        pool.run(parts, [&](std::size_t k) {
-            Stretch& stretch = stretches_[k];
-            stretch.merge_at.clear();
-            stretch.formed.clear();
-            const auto from = static_cast<std::uint32_t>(std::uint64_t{n} * k / parts);
-            const auto to = static_cast<std::uint32_t>(std::uint64_t{n} * (k + 1) / parts);
-            const bool last = k + 1 == parts;
-            PositionReader list = list_of(chosen);
-            list.skip_to(from);
-            bool started = k == 0;
-            std::uint32_t last_p = 0;
-            std::uint32_t last_q = kMissing;
-            walk(list, [&](std::uint32_t p) {
-                if (!started) {
-                    if (!starts_stretch(p)) return true;
-                    started = true;
-                    if (!last && p >= to) return false;
-                } else if (!last && p >= to && starts_stretch(p)) {
-                    return false;
+        // One pass over the list, before anything merges, finds every stretch's start and
+        // where in the list its positions begin.
+        PositionReader list = list_of(chosen);
+        starts_.assign(parts + 1, n);
+        starts_[0] = 0;
+        // Stretches that no occurrence starts get nothing to read.
+        const std::uint8_t* end = arena_.data() + end_of(chosen);
+        from_.assign(parts, PositionReader(end, end));
+        from_[0] = list;
+        {
+            std::size_t k = 1;
+            const auto bound = [&](std::size_t part) {
+                return static_cast<std::uint32_t>(std::uint64_t{n} * part / parts);
+            };
+            while (k < parts && !list.done()) {
+                const PositionReader here = list;
+                const std::uint32_t p = list.next();
+                if (p < bound(k) || !seq_.holds(p, record.left, record.right) ||
+                    (p > 0 && seq_.at(seq_.prev(p)) == record.right)) {
+                    continue;
                 }
-                // Consumed as the right of the merge before (only when left == right).
-                if (!seq_.holds(p, record.left, record.right) || p == last_q) return true;
-                const std::uint32_t q = seq_.next(p);
-                const std::uint32_t end = seq_.next(q);
-                if (p > 0) {
-                    const std::uint32_t h = seq_.prev(p);
-                    if (h == last_q) {
-                        stretch.formed.retract_last();
-                        stretch.formed.note(FormedPairs::kIdRight, id, last_p);
-                    } else {
-                        stretch.formed.note(FormedPairs::kIdRight, seq_.at(h), h);
-                    }
+                for (; k < parts && p >= bound(k); ++k) {
+                    starts_[k] = p;
+                    from_[k] = here;
                 }
-                if (end < n) stretch.formed.note(FormedPairs::kIdLeft, seq_.at(end), p);
-                stretch.merge_at.push_back(p);
-                last_p = p;
-                last_q = q;
-                return true;
-            });
-            summarize(stretch, id);
-        });
-        pool.run(parts, [&](std::size_t k) {
-            for (std::uint32_t p : stretches_[k].merge_at) {
-                const std::uint32_t q = seq_.next(p);
-                seq_.merge(p, q, seq_.next(q), id);
             }
+        }
+        parallel::WorkerPool::global().run_here(parts, [&](std::size_t k) {
+            replace_in(stretches_[k], from_[k], starts_[k + 1], record, id);
         });
         records_[chosen].count = 0;
     }
@@ -439,7 +426,6 @@ private:
     // ran there.
     void index_formed_pairs(std::uint32_t chosen_index, std::uint32_t id, std::size_t parts) {
         const Record chosen = records_[chosen_index];
-        if (parts == 1) summarize(stretches_[0], id);
         if (slot_pair_.size() < std::size_t{id + 1} * 2) {
             slot_pair_.resize(std::size_t{id + 1} * 2, kMissing);
         }
@@ -523,7 +509,7 @@ private:
         if (parts == 1) {
             write_parts(0);
         } else {
-            parallel::WorkerPool::global().run(parts, write_parts);
+            parallel::WorkerPool::global().run_here(parts, write_parts);
         }
     }
 
@@ -555,7 +541,7 @@ private:
         }
         if (drop_stale && stretches_.size() > 1) {
             const std::size_t parts = stretches_.size();
-            parallel::WorkerPool::global().run(parts, [&](std::size_t k) {
+            parallel::WorkerPool::global().run_here(parts, [&](std::size_t k) {
                 const auto first = [&](std::size_t part) {
                     const std::uint64_t at = arena_.size() * part / parts;
                     return std::partition_point(records_.begin(), records_.end(),
@@ -610,6 +596,8 @@ private:
     std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
     std::uint32_t threshold_;
     std::vector<Stretch> stretches_;
+    std::vector<std::uint32_t> starts_;  // per stretch of a step on the pool, and the end
+    std::vector<PositionReader> from_;  // per stretch, its part of the chosen pair's list
 };
 
 }  // namespace
