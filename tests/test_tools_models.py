@@ -135,6 +135,10 @@ def test_ids_of_a_model_from_elsewhere(hugging_face_trained):
     with pytest.raises(ValueError, match=message):
         tok.save("never-written.model")
     assert tok.encode_batch(["a b", "!"], threads=2) == [tok.encode("a b"), [1]]
+    lines = " ".join(map(str, tok.encode("a b<|endoftext|>", allowed_special="all"))) + "\n1\n"
+    assert (
+        tok.encode_batch_lines(["a b<|endoftext|>", "!"], allowed_special="all") == lines.encode()
+    )
 
 
 def published(name):
@@ -260,3 +264,28 @@ def test_both_merge_spellings_read_alike():
     a = Tokenizer.from_huggingface_json(json.dumps(data))
     b = Tokenizer.from_huggingface_json(json.dumps(pairs).encode())
     assert a.merges == b.merges and a.encode("abcabd") == b.encode("abcabd")
+
+
+def test_command_line_encodes_and_decodes_with_a_tokenizer_json(tmp_path):
+    from test_cli import tessaron_run
+
+    # Ranks that put the bytes in reverse order, so the ids are not a model file's.
+    ranks = {bytes([b]): 255 - b for b in range(256)} | {b"ab": 256, b" ab": 257, b"abc": 258}
+    tok = Tokenizer.from_tiktoken(ranks, "gpt2", special_tokens={"<|e|>": 300})
+    tok.to_huggingface(tmp_path / "tokenizer.json")
+    text = "abc ab cab\nxab abc"
+    (tmp_path / "in.txt").write_text(text)
+    done = tessaron_run("encode", "-m", "tokenizer.json", "--whole", "in.txt", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.decode().split() == [str(i) for i in tok.encode(text)]
+    (tmp_path / "ids.txt").write_bytes(done.stdout)
+    done = tessaron_run("decode", "-m", "tokenizer.json", "ids.txt", cwd=tmp_path)
+    assert done.stdout.decode() == text + "\n"
+
+    (tmp_path / "bad.json").write_text('{"model": [}')
+    done = tessaron_run("encode", "-m", "bad.json", "--text", "a", cwd=tmp_path)
+    assert done.returncode == 1
+    assert done.stderr.decode() == (
+        "tessaron encode: error: bad.json: not a usable tokenizer.json: "
+        "line 1, column 12: not a JSON value\n"
+    )

@@ -462,7 +462,8 @@ PyObject* tokenizer_encode_batch_lines(PyObject* self, PyObject* const* args, Py
         std::vector<std::string> pieces;
         {
             const WithoutLock unlocked;
-            pieces = basic::encode_batch_lines(model, batch.views, batch.matcher(), batch.threads);
+            pieces = basic::encode_batch_lines(model, batch.views, batch.matcher(), batch.threads,
+                                               object_of(self).ids);
         }
         std::size_t total = 0;
         for (const std::string& piece : pieces) total += piece.size();
@@ -744,7 +745,8 @@ PyGetSetDef getters[] = {
      "Number of token ids: the 256 bytes, the rules and the special tokens.", nullptr},
     {"merges", get_merges, nullptr,
      "The rules as (left id, right id) pairs, in learning order; the rule at index k\n"
-     "makes the id 256 + k in a trained model.",
+     "makes the id 256 + k in a trained model. For a model from tiktoken or Hugging Face\n"
+     "the ids are the model's own and the rules are in the order they apply.",
      nullptr},
     {"special_tokens", get_special_tokens, nullptr,
      "The special tokens: text -> id, in the order they were given.", nullptr},

@@ -123,7 +123,9 @@ def build_parser() -> argparse.ArgumentParser:
     source = encode.add_mutually_exclusive_group()
     source.add_argument("files", nargs="*", default=[], metavar="FILE", help="files of any content")
     source.add_argument("--text", help="encode this text instead of files")
-    encode.add_argument("-m", "--model", required=True, help="model file")
+    encode.add_argument(
+        "-m", "--model", required=True, help="model file, or a Hugging Face tokenizer.json"
+    )
     encode.add_argument(
         "-w",
         "--whole",
@@ -160,7 +162,9 @@ def build_parser() -> argparse.ArgumentParser:
         "by a line feed; so 'encode F | decode' gives F back.",
     )
     decode.add_argument("files", nargs="*", metavar="FILE", help="files of token ids")
-    decode.add_argument("-m", "--model", required=True, help="model file")
+    decode.add_argument(
+        "-m", "--model", required=True, help="model file, or a Hugging Face tokenizer.json"
+    )
     form = decode.add_mutually_exclusive_group()
     form.add_argument(
         "-w",

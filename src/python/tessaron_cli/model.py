@@ -10,12 +10,24 @@ from tessaron_tools import Tokenizer
 
 
 def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
-    return read_model(path, warn)[0]
+    """The tokenizer of a model file, or of a Hugging Face tokenizer.json (a file whose text
+    opens with '{', which no model file does)."""
+    data = Source(path).read_all()
+    if data.lstrip()[:1] == b"{":
+        try:
+            return Pending(lambda: Tokenizer.from_huggingface_json(data)).result()
+        except ValueError as e:
+            raise CliError(f"{path}: not a usable tokenizer.json: {e}") from None
+    return _model_of(path, data, warn)
 
 
 def read_model(path: str, warn: Callable[[str], None]) -> Tuple[Tokenizer, bytes]:
-    """The tokenizer and the file's bytes."""
+    """The tokenizer of a model file and the file's bytes."""
     data = Source(path).read_all()
+    return _model_of(path, data, warn), data
+
+
+def _model_of(path: str, data: bytes, warn: Callable[[str], None]) -> Tokenizer:
     try:
         # A large model takes seconds to load: Ctrl-C must not wait for it.
         tokenizer = Pending(lambda: Tokenizer.from_bytes(data)).result()
@@ -28,7 +40,7 @@ def read_model(path: str, warn: Callable[[str], None]) -> Tuple[Tokenizer, bytes
         ) from None
     if data and not data.endswith(LINE_FEED):
         warn(f"{path}: the last line has no line feed; the file may be truncated")
-    return tokenizer, data
+    return tokenizer
 
 
 def _where(data: bytes, message: str) -> Tuple[str, str]:

@@ -118,13 +118,21 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
 
 std::vector<std::string> encode_batch_lines(const Model& model,
                                             std::span<const std::string_view> texts,
-                                            const SpecialMatcher* specials, std::size_t threads) {
+                                            const SpecialMatcher* specials, std::size_t threads,
+                                            const IdMap* outer) {
     threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
     const std::vector<std::size_t> starts = cut_runs(texts, threads);
     std::vector<std::string> pieces(starts.size() - 1);
-    const std::span<const TokenId> token_ids = model.encode_tables().token_ids();
+    std::span<const TokenId> token_ids = model.encode_tables().token_ids();
+    std::vector<TokenId> outer_ids;
+    if (outer != nullptr) {
+        for (const TokenId id : token_ids) outer_ids.push_back(outer->outer(id));
+        token_ids = outer_ids;
+    }
     std::vector<TokenId> special_ids;
-    for (const auto& entry : model.special_tokens()) special_ids.push_back(entry.second);
+    for (const auto& entry : model.special_tokens()) {
+        special_ids.push_back(outer != nullptr ? outer->outer(entry.second) : entry.second);
+    }
     for_each_run(starts, threads, [&](std::size_t r, std::size_t first, std::size_t last) {
         std::vector<std::uint32_t> numbers;
         std::string piece;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tokenizer/basic/model.hpp"
+#include "tokenizer/id_map.hpp"
 #include "tokenizer/special_matcher.hpp"
 
 namespace tessaron::basic {
@@ -24,9 +25,11 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
 
 // The same ids written as text, on the same threads: a line per text, its ids in decimal
 // separated by single spaces and ended by a line feed. The lines come in order, in pieces
-// (one per run) to be joined, so that no thread waits for another's text.
+// (one per run) to be joined, so that no thread waits for another's text. `outer`, when given,
+// maps the model's ids to those written (a model from elsewhere keeps its source's ids).
 std::vector<std::string> encode_batch_lines(const Model& model,
                                             std::span<const std::string_view> texts,
-                                            const SpecialMatcher* specials, std::size_t threads);
+                                            const SpecialMatcher* specials, std::size_t threads,
+                                            const IdMap* outer = nullptr);
 
 }  // namespace tessaron::basic

@@ -60,27 +60,46 @@ RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
         }
     }
 
-    // Parts of the token being derived, as byte ranges.
+    // Two-byte tokens by their bytes: every derivation starts with the pairs of its bytes.
+    constexpr std::uint64_t kNoToken = ~std::uint64_t{0};
+    std::vector<std::uint64_t> byte_pair_rank(1 << 16, kNoToken);
+    for (const RankedToken* token : by_rank) {
+        if (token->bytes.size() != 2) continue;
+        const auto first = static_cast<unsigned char>(token->bytes[0]);
+        const auto second = static_cast<unsigned char>(token->bytes[1]);
+        byte_pair_rank[first << 8 | second] = token->rank;
+    }
+
+    // Parts of the token being derived, as byte ranges, and per pair of neighbouring parts
+    // the rank of their bytes joined (the token's own rank when that is no lower token).
     std::vector<std::size_t> cuts;
+    std::vector<std::uint64_t> joined;
     for (const RankedToken* token : by_rank) {
         const std::string_view bytes = token->bytes;
         if (bytes.size() == 1) continue;
+        const std::uint64_t none = token->rank;
+        auto rank_of = [&](std::size_t k) {
+            const auto found = rank_of_bytes.find(bytes.substr(cuts[k], cuts[k + 2] - cuts[k]));
+            return found != rank_of_bytes.end() && found->second < none ? found->second : none;
+        };
         cuts.resize(bytes.size() + 1);
         for (std::size_t k = 0; k <= bytes.size(); ++k) cuts[k] = k;
+        joined.resize(bytes.size() - 1);
+        for (std::size_t k = 0; k < joined.size(); ++k) {
+            const auto first = static_cast<unsigned char>(bytes[k]);
+            const auto second = static_cast<unsigned char>(bytes[k + 1]);
+            joined[k] = std::min(byte_pair_rank[first << 8 | second], none);
+        }
         // Parts join while some neighbours make a token of lower rank: the lowest first,
-        // leftmost among equals.
+        // leftmost among equals. A join changes only the pairs beside it.
         while (cuts.size() > 3) {
-            std::size_t best = 0;
-            std::uint64_t best_rank = token->rank;
-            for (std::size_t k = 0; k + 2 < cuts.size(); ++k) {
-                const auto found = rank_of_bytes.find(bytes.substr(cuts[k], cuts[k + 2] - cuts[k]));
-                if (found != rank_of_bytes.end() && found->second < best_rank) {
-                    best = k;
-                    best_rank = found->second;
-                }
-            }
-            if (best_rank == token->rank) break;
+            const auto lowest = std::min_element(joined.begin(), joined.end());
+            if (*lowest == none) break;
+            const auto best = static_cast<std::size_t>(lowest - joined.begin());
             cuts.erase(cuts.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+            joined.erase(lowest);
+            if (best > 0) joined[best - 1] = rank_of(best - 1);
+            if (best < joined.size()) joined[best] = rank_of(best);
         }
         if (cuts.size() != 3) {
             return fail("the token of rank " + std::to_string(token->rank) +
