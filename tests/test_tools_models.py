@@ -289,3 +289,25 @@ def test_command_line_encodes_and_decodes_with_a_tokenizer_json(tmp_path):
         "tessaron encode: error: bad.json: not a usable tokenizer.json: "
         "line 1, column 12: not a JSON value\n"
     )
+
+
+def test_ids_far_apart_survive_both_ways(tmp_path):
+    base = 2**40
+    ranks = {bytes([b]): base + 7 * b for b in range(256)} | {b"ab": 2**63, b"abc": 2**64 - 1}
+    tok = Tokenizer.from_tiktoken(ranks, "gpt2", special_tokens={"<s>": 5})
+    assert tok.encode("abcab<s>", allowed_special="all") == [2**64 - 1, 2**63, 5]
+    assert tok.decode([2**64 - 1, base + 7 * 32, 5]) == "abc <s>"
+    assert tok.merges == [(base + 7 * 97, base + 7 * 98), (2**63, base + 7 * 99)]
+    tok.to_tiktoken(tmp_path / "far.tiktoken")
+    back = Tokenizer.from_tiktoken(tmp_path / "far.tiktoken", "gpt2")
+    assert back.encode("abcab") == [2**64 - 1, 2**63]
+    with pytest.raises(ValueError, match=r"^the id \d+ does not fit a tokenizer.json"):
+        tok.to_huggingface(tmp_path / "never.json")
+
+
+def test_escaped_and_raw_json_read_alike():
+    data = small_json()
+    escaped = Tokenizer.from_huggingface_json(json.dumps(data, ensure_ascii=True))
+    raw = Tokenizer.from_huggingface_json(json.dumps(data, ensure_ascii=False, indent=3))
+    assert escaped.merges == raw.merges
+    assert escaped.encode("abd\x00\xff") == raw.encode("abd\x00\xff")

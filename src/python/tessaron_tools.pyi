@@ -1,4 +1,4 @@
-from collections.abc import Callable, Collection, Iterable, Mapping
+from collections.abc import Callable, Collection, Iterable
 from os import PathLike
 from typing import Literal, SupportsIndex, final
 
@@ -46,10 +46,10 @@ class Tokenizer:
     @classmethod
     def from_tiktoken(
         cls,
-        ranks: _Path | Mapping[bytes, SupportsIndex],
+        ranks: _Path | dict[bytes, SupportsIndex],
         pattern: str,
         *,
-        special_tokens: Mapping[str, SupportsIndex] | None = None,
+        special_tokens: dict[str, SupportsIndex] | None = None,
     ) -> Tokenizer:
         """The tokenizer of a tiktoken rank table, with tiktoken's ids."""
     @classmethod
