@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -38,7 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     basic::Model model;
     model.replace(std::move(merges), {}, "");
     std::vector<std::uint32_t> tokens;
-    pretok::PieceEncoder(model.encode_tables(), pattern).encode(text, tokens);
+    const std::unique_ptr<pretok::KnownPieces> known = pretok::known_pieces_of(model);
+    pretok::PieceEncoder encoder(model.encode_tables(), pattern, *known);
+    encoder.encode(text, tokens);
+    // The table only saves work: each piece merged alone gives the same tokens.
+    std::vector<std::uint32_t> merged;
+    pretok::for_each_piece(pattern, text, [&](std::size_t begin, std::size_t end) {
+        if (end - begin == 1) {
+            merged.push_back(static_cast<unsigned char>(text[begin]));
+        } else {
+            encoder.merge(text.substr(begin, end - begin), merged);
+        }
+    });
+    if (merged != tokens) std::abort();
     std::unordered_set<TokenId> ranks;
     for (const auto& token : file.tokens) ranks.insert(token.rank);
     for (const std::uint32_t token : tokens) {

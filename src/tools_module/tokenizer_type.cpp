@@ -27,6 +27,7 @@
 #include "tokenizer/basic/encode.hpp"
 #include "tokenizer/basic/encode_batch.hpp"
 #include "tokenizer/basic/encode_with_specials.hpp"
+#include "tokenizer/pretok/piece_encoder.hpp"
 #include "tools_module/arguments.hpp"
 #include "tools_module/model_formats.hpp"
 #include "tools_module/raise_errors.hpp"
@@ -48,6 +49,8 @@ struct TokenizerObject {
     // The model's own ids, for a model from elsewhere that no model file can hold; else null.
     const IdMap* ids;
     py::IdInts* ints;  // of the model's tokens, made at the first list
+    // Null unless the model has a split pattern; learns while the object lives.
+    pretok::KnownPieces* known;
 };
 
 TokenizerObject& object_of(PyObject* self) { return *reinterpret_cast<TokenizerObject*>(self); }
@@ -77,16 +80,34 @@ bool fits_model_file(const basic::Model& model, const IdMap& ids) {
     return true;
 }
 
+// Releases the interpreter lock for the life of the scope.
+class WithoutLock {
+public:
+    WithoutLock() : saved_(PyEval_SaveThread()) {}
+    ~WithoutLock() { PyEval_RestoreThread(saved_); }
+    WithoutLock(const WithoutLock&) = delete;
+    WithoutLock& operator=(const WithoutLock&) = delete;
+
+private:
+    PyThreadState* saved_;
+};
+
 PyObject* wrap(PyTypeObject* type, basic::Model model, std::optional<IdMap> ids = std::nullopt) {
     auto owned = std::make_unique<basic::Model>(std::move(model));
     std::unique_ptr<IdMap> owned_ids;
     if (ids && !fits_model_file(*owned, *ids)) owned_ids = std::make_unique<IdMap>(std::move(*ids));
     auto ints = std::make_unique<py::IdInts>(owned_ids.get());
+    std::unique_ptr<pretok::KnownPieces> known;
+    if (pretok::find_split_pattern(owned->pattern())) {
+        const WithoutLock unlocked;
+        known = pretok::known_pieces_of(*owned);
+    }
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) py::throw_error_set();
     object_of(self).model = owned.release();
     object_of(self).ids = owned_ids.release();
     object_of(self).ints = ints.release();
+    object_of(self).known = known.release();
     return self;
 }
 
@@ -119,18 +140,6 @@ void require_model_file_ids(PyObject* self) {
                     "with to_tiktoken() or to_huggingface()");
     throw py::ErrorAlreadySet{};
 }
-
-// Releases the interpreter lock for the life of the scope.
-class WithoutLock {
-public:
-    WithoutLock() : saved_(PyEval_SaveThread()) {}
-    ~WithoutLock() { PyEval_RestoreThread(saved_); }
-    WithoutLock(const WithoutLock&) = delete;
-    WithoutLock& operator=(const WithoutLock&) = delete;
-
-private:
-    PyThreadState* saved_;
-};
 
 // Texts shorter than this encode with the lock held: releasing it costs more.
 constexpr std::size_t kReleaseLockFrom = 64 << 10;
@@ -172,6 +181,7 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void tokenizer_dealloc(PyObject* self) {
+    delete object_of(self).known;
     delete object_of(self).ints;
     delete object_of(self).ids;
     delete object_of(self).model;
@@ -384,11 +394,11 @@ PyObject* tokenizer_encode(PyObject* self, PyObject* const* args, Py_ssize_t nar
         std::vector<std::uint32_t> numbers;
         if (text.view().size() < kReleaseLockFrom) {
             basic::encode_with_specials(model, text.view(), specials ? &*specials : nullptr,
-                                        numbers);
+                                        object_of(self).known, numbers);
         } else {
             const WithoutLock unlocked;
             basic::encode_with_specials(model, text.view(), specials ? &*specials : nullptr,
-                                        numbers);
+                                        object_of(self).known, numbers);
         }
         return list_of(self, numbers).release();
     });
@@ -436,7 +446,8 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize
         std::vector<std::vector<std::uint32_t>> results;
         {
             const WithoutLock unlocked;
-            results = basic::encode_batch(model, batch.views, batch.matcher(), batch.threads);
+            results = basic::encode_batch(model, batch.views, batch.matcher(),
+                                          object_of(self).known, batch.threads);
         }
         Ref lists = Ref::checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
         for (std::size_t i = 0; i < results.size(); ++i) {
@@ -462,7 +473,8 @@ PyObject* tokenizer_encode_batch_lines(PyObject* self, PyObject* const* args, Py
         std::vector<std::string> pieces;
         {
             const WithoutLock unlocked;
-            pieces = basic::encode_batch_lines(model, batch.views, batch.matcher(), batch.threads,
+            pieces = basic::encode_batch_lines(model, batch.views, batch.matcher(),
+                                               object_of(self).known, batch.threads,
                                                object_of(self).ids);
         }
         std::size_t total = 0;

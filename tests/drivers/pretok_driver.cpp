@@ -12,8 +12,12 @@
 //   ranks PATTERN RANKS         the same with the rules derived from a tiktoken rank file,
 //                               the ids being the file's ranks; a refused file exits with 4
 //                               and the reason on stderr
+//   model-of-ranks PATTERN RANKS OUT  writes the model of those rules and PATTERN to the
+//                               file OUT; stdout: for each id of the model, the rank it
+//                               stands for, one per line
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "persist/model_file_reader.hpp"
+#include "persist/model_file_writer.hpp"
 #include "persist/rank_file.hpp"
 #include "tokenizer/pretok/encode_split.hpp"
 #include "tokenizer/pretok/piece_encoder.hpp"
@@ -94,14 +99,17 @@ int encode(SplitPattern pattern, const std::string& model) {
     return 0;
 }
 
+// Wall time, or with `cpu` the process's CPU time: steadier for one thread on a busy machine.
 template <class Work>
-double median_seconds(int runs, Work&& work) {
+double median_seconds(int runs, Work&& work, bool cpu = false) {
     std::vector<double> seconds;
     for (int r = 0; r < runs; ++r) {
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t start_cpu = std::clock();
         work();
         seconds.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            cpu ? static_cast<double>(std::clock() - start_cpu) / CLOCKS_PER_SEC
+                : std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(seconds.begin(), seconds.end());
     return seconds[seconds.size() / 2];
@@ -142,10 +150,23 @@ int encode_by_ranks(SplitPattern pattern, const std::string& rank_path) {
     const std::string text = read_all();
     std::vector<std::uint32_t> tokens;
     const tessaron::basic::EncodeTables& tables = model.encode_tables();
-    PieceEncoder(tables, pattern).encode(text, tokens);
+    const std::unique_ptr<KnownPieces> known = known_pieces_of(model);
+    PieceEncoder(tables, pattern, *known).encode(text, tokens);
     for (const std::uint32_t token : tokens) {
         std::cout << derived.rank_of_id[tables.token_ids()[token]] << '\n';
     }
+    return 0;
+}
+
+int write_model_of_ranks(SplitPattern pattern, const std::string& rank_path,
+                         const std::string& out) {
+    auto loaded = model_of_ranks(rank_path);
+    if (!loaded) return 4;
+    auto& [model, derived] = *loaded;
+    tessaron::basic::MergeMap merges = model.merges();
+    model.replace(std::move(merges), {}, std::string(expression_of(pattern)));
+    if (!tessaron::persist::write_model_file(model, out).ok()) return 3;
+    for (const tessaron::TokenId rank : derived.rank_of_id) std::cout << rank << '\n';
     return 0;
 }
 
@@ -155,18 +176,29 @@ int time_command(const std::string& command, SplitPattern pattern, char** rest, 
     double seconds = 0;
     if (command == "time-split" && count == 1) {
         std::size_t pieces = 0;
-        seconds = median_seconds(runs, [&] {
-            for_each_piece(pattern, text, [&](std::size_t, std::size_t) { ++pieces; });
-        });
+        seconds = median_seconds(
+            runs,
+            [&] { for_each_piece(pattern, text, [&](std::size_t, std::size_t) { ++pieces; }); },
+            true);
         std::cerr << pieces / static_cast<std::size_t>(runs) << " pieces\n";
     } else if (command == "time-ranks" && count == 2) {
         const auto loaded = model_of_ranks(rest[0]);
         if (!loaded) return 4;
         std::vector<std::uint32_t> tokens;
-        seconds = median_seconds(runs, [&] {
-            tokens.clear();
-            PieceEncoder(loaded->first.encode_tables(), pattern).encode(text, tokens);
-        });
+        const tessaron::basic::Model& model = loaded->first;
+        // Each run with a fresh table, as a text never seen before meets it.
+        std::vector<std::unique_ptr<KnownPieces>> tables;
+        const double made =
+            median_seconds(runs, [&] { tables.push_back(known_pieces_of(model)); }, true);
+        std::cerr << "table of every token made in " << made << " s\n";
+        std::size_t run = 0;
+        seconds = median_seconds(
+            runs,
+            [&] {
+                tokens.clear();
+                PieceEncoder(model.encode_tables(), pattern, *tables[run++]).encode(text, tokens);
+            },
+            true);
     } else if (command == "time-train" && count == 3) {
         seconds = median_seconds(runs, [&] {
             learn_piece_merges(pattern, text, std::stoull(rest[0]), std::stoull(rest[1]));
@@ -198,6 +230,9 @@ int main(int argc, char** argv) {
     }
     if (command == "encode" && argc == 4) return encode(*pattern, argv[3]);
     if (command == "ranks" && argc == 4) return encode_by_ranks(*pattern, argv[3]);
+    if (command == "model-of-ranks" && argc == 5) {
+        return write_model_of_ranks(*pattern, argv[3], argv[4]);
+    }
     if (command.starts_with("time-")) return time_command(command, *pattern, argv + 3, argc - 3);
     return 2;
 }

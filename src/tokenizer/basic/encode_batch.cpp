@@ -104,13 +104,14 @@ void append_line(std::span<const std::uint32_t> numbers, std::span<const TokenId
 std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
                                                      std::span<const std::string_view> texts,
                                                      const SpecialMatcher* specials,
+                                                     pretok::KnownPieces* known,
                                                      std::size_t threads) {
     std::vector<std::vector<std::uint32_t>> results(texts.size());
     threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
     for_each_run(cut_runs(texts, threads), threads,
                  [&](std::size_t, std::size_t first, std::size_t last) {
                      for (std::size_t i = first; i < last; ++i) {
-                         encode_with_specials(model, texts[i], specials, results[i]);
+                         encode_with_specials(model, texts[i], specials, known, results[i]);
                      }
                  });
     return results;
@@ -118,7 +119,8 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
 
 std::vector<std::string> encode_batch_lines(const Model& model,
                                             std::span<const std::string_view> texts,
-                                            const SpecialMatcher* specials, std::size_t threads,
+                                            const SpecialMatcher* specials,
+                                            pretok::KnownPieces* known, std::size_t threads,
                                             const IdMap* outer) {
     threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
     const std::vector<std::size_t> starts = cut_runs(texts, threads);
@@ -138,7 +140,7 @@ std::vector<std::string> encode_batch_lines(const Model& model,
         std::string piece;
         for (std::size_t i = first; i < last; ++i) {
             numbers.clear();
-            encode_with_specials(model, texts[i], specials, numbers);
+            encode_with_specials(model, texts[i], specials, known, numbers);
             append_line(numbers, token_ids, special_ids, piece);
         }
         pieces[r] = std::move(piece);

@@ -12,15 +12,17 @@
 
 #include "tokenizer/basic/model.hpp"
 #include "tokenizer/id_map.hpp"
+#include "tokenizer/pretok/known_pieces.hpp"
 #include "tokenizer/special_matcher.hpp"
 
 namespace tessaron::basic {
 
 // The token numbers (as encode_with_specials gives them) of every text, in order; runs on the
-// calling thread and up to `threads - 1` more.
+// calling thread and up to `threads - 1` more, which share `known`.
 std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
                                                      std::span<const std::string_view> texts,
                                                      const SpecialMatcher* specials,
+                                                     pretok::KnownPieces* known,
                                                      std::size_t threads);
 
 // The same ids written as text, on the same threads: a line per text, its ids in decimal
@@ -29,7 +31,8 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
 // maps the model's ids to those written (a model from elsewhere keeps its source's ids).
 std::vector<std::string> encode_batch_lines(const Model& model,
                                             std::span<const std::string_view> texts,
-                                            const SpecialMatcher* specials, std::size_t threads,
+                                            const SpecialMatcher* specials,
+                                            pretok::KnownPieces* known, std::size_t threads,
                                             const IdMap* outer = nullptr);
 
 }  // namespace tessaron::basic

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "support/internal_failure.hpp"
 #include "tokenizer/basic/encode.hpp"
 #include "tokenizer/pretok/piece_encoder.hpp"
 
@@ -12,11 +13,11 @@ std::uint32_t special_token_number(const Model& model, std::size_t index) {
 }
 
 void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
-                          std::vector<std::uint32_t>& out) {
-    // A model that carries one of the split patterns encodes each of its pieces on its own.
+                          pretok::KnownPieces* known, std::vector<std::uint32_t>& out) {
     std::optional<pretok::PieceEncoder> split;
     if (const auto pattern = pretok::find_split_pattern(model.pattern())) {
-        split.emplace(model.encode_tables(), *pattern);
+        check(known != nullptr, "a split pattern without its table of pieces");
+        split.emplace(model.encode_tables(), *pattern, *known);
     }
     auto encode_piece = [&](std::string_view piece) {
         if (split) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tokenizer/basic/model.hpp"
+#include "tokenizer/pretok/known_pieces.hpp"
 #include "tokenizer/special_matcher.hpp"
 
 namespace tessaron::basic {
@@ -19,8 +20,10 @@ namespace tessaron::basic {
 // The number of the model's special token at `index`, as a matcher should report it.
 std::uint32_t special_token_number(const Model& model, std::size_t index);
 
-// Appends the numbers of `text` to `out`; with no matcher the whole text is one piece.
+// Appends the numbers of `text` to `out`; with no matcher the whole text is one piece. A model
+// with one of the split patterns encodes each of its pieces on its own, through `known`: the
+// model's table (known_pieces_of), which must not be null then.
 void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
-                          std::vector<std::uint32_t>& out);
+                          pretok::KnownPieces* known, std::vector<std::uint32_t>& out);
 
 }  // namespace tessaron::basic

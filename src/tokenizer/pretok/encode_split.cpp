@@ -8,7 +8,8 @@ basic::Encoding encode_split(const basic::Model& model, SplitPattern pattern,
                              std::string_view text) {
     std::vector<std::uint32_t> tokens;
     tokens.reserve(text.size() / 4 + 16);
-    PieceEncoder(model.encode_tables(), pattern).encode(text, tokens);
+    const std::unique_ptr<KnownPieces> known = known_pieces_of(model);
+    PieceEncoder(model.encode_tables(), pattern, *known).encode(text, tokens);
     return basic::Encoding(std::move(tokens), model.encode_tables().token_ids());
 }
 

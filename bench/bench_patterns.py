@@ -1,0 +1,384 @@
+"""Tokenizers with a split pattern, beside tiktoken and Hugging Face, through the Python face.
+
+    pip install '.[bench]'  &&  python -m bench.bench_patterns [--repeat 5]
+
+Rows, medians of --repeat runs, the peers in the same run:
+- encode (str in, list out, one thread) with the cl100k_base and o200k_base tables and patterns
+  that bpe-openai ships, English and multilingual, against tiktoken's encode_ordinary; each run
+  with a freshly loaded tokenizer, so the text is never one it has seen; ids compared;
+- encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch;
+- train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
+  byte-level BPE trainer (each in its own process: its thread count is fixed at start);
+- compression: bytes per token on held-out text (the last tenth of each text), for our model
+  and Hugging Face's, trained to the same size on the same text;
+- with --gigabyte FOLDER: `tessaron train --pattern gpt2` to 32k on 1 GB of text files (the
+  system's sources, headers, documentation and translations, made in FOLDER when missing)
+  under /usr/bin/time -v: seconds and peak memory.
+The tables become models through tests/drivers/pretok_driver.cpp (built here with CMake).
+"""
+
+import argparse
+import base64
+import gettext
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+from bench.bench_encode import english_text
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CHUNK = 64 << 10
+LANGUAGES = ["ru", "uk", "bg", "zh_CN", "zh_TW", "ja", "ko", "de", "fr", "es", "pl", "cs", "el"]
+DOMAINS = ["coreutils", "bash", "tar", "findutils", "grep", "sed", "diffutils", "dpkg", "apt"]
+
+
+def multilingual_text():
+    """The translated messages of the system's tools, in a fixed order: about 5 MB."""
+    parts = []
+    for lang in LANGUAGES:
+        for domain in DOMAINS:
+            path = f"/usr/share/locale/{lang}/LC_MESSAGES/{domain}.mo"
+            if not os.path.exists(path):
+                continue
+            with open(path, "rb") as f:
+                catalog = gettext.GNUTranslations(f)._catalog
+            for key in sorted(k for k in catalog if isinstance(k, str) and k):
+                if isinstance(catalog[key], str):
+                    parts.append(catalog[key])
+    return "\n".join(parts)
+
+
+TEXTS = {"English": english_text, "multilingual": multilingual_text}
+
+
+def median_seconds(run, repeat, prepare=lambda: None):
+    """Medians of wall and of CPU seconds: on a busy machine the CPU time of one thread is the
+    steadier figure."""
+    wall, cpu = [], []
+    for _ in range(repeat):
+        state = prepare()
+        t, c = time.perf_counter(), time.process_time()
+        run(state)
+        wall.append(time.perf_counter() - t)
+        cpu.append(time.process_time() - c)
+    return {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
+
+
+def models_of_tables(folder):
+    """name -> (model path, ours-to-tiktoken id list, tiktoken.Encoding)."""
+    import bpe_openai
+    import tiktoken
+
+    from tests import pretok_driver
+
+    driver = pretok_driver.build()
+    out = {}
+    for table, pattern in (("cl100k_base", "cl100k"), ("o200k_base", "o200k")):
+        source = bpe_openai.get_encoding(table)
+        ranks = source._mergeable_ranks
+        rank_path = os.path.join(folder, f"{table}.tiktoken")
+        with open(rank_path, "w") as f:
+            for token, rank in ranks.items():
+                f.write(f"{base64.b64encode(token).decode()} {rank}\n")
+        model_path = os.path.join(folder, f"{table}.model")
+        done = subprocess.run(
+            [driver, "model-of-ranks", pattern, rank_path, model_path],
+            capture_output=True,
+            check=True,
+        )
+        rank_of = [int(x) for x in done.stdout.split()]
+        encoding = tiktoken.Encoding(
+            table, pat_str=source._pat_str, mergeable_ranks=ranks, special_tokens={}
+        )
+        out[table] = (model_path, rank_of, encoding)
+    return out
+
+
+def child_encode(job, model_path, text_path, threads, repeat):
+    """Seconds of one job's encoding in this process, and whether the ids are tiktoken's."""
+    with open(text_path, encoding="utf-8") as f:
+        text = f.read()
+    table = os.path.basename(model_path).split(".")[0]
+    with open(model_path + ".ranks") as f:
+        rank_of = [int(x) for x in f.read().split()]
+    encoding = tiktoken_encoding(table)
+    data = text.encode()
+    chunks = [data[i : i + CHUNK].decode("utf-8", "ignore") for i in range(0, len(data), CHUNK)]
+    if job == "tiktoken":
+        if threads == 0:
+            seconds = median_seconds(lambda _: encoding.encode_ordinary(text), repeat)
+        else:
+            seconds = median_seconds(
+                lambda _: encoding.encode_ordinary_batch(chunks, num_threads=threads), repeat
+            )
+        same = True
+    else:
+        from tessaron_tools import Tokenizer
+
+        fresh = lambda: Tokenizer.load(model_path)  # noqa: E731
+        if threads == 0:
+            seconds = median_seconds(lambda tok: tok.encode(text), repeat, fresh)
+            ids = fresh().encode(text)
+            same = [rank_of[i] for i in ids] == encoding.encode_ordinary(text)
+        else:
+            seconds = median_seconds(
+                lambda tok: tok.encode_batch(chunks, threads=threads), repeat, fresh
+            )
+            same = True
+    print(json.dumps({**seconds, "same": same}))
+
+
+def tiktoken_encoding(table):
+    import bpe_openai
+    import tiktoken
+
+    source = bpe_openai.get_encoding(table)
+    return tiktoken.Encoding(
+        table, pat_str=source._pat_str, mergeable_ranks=source._mergeable_ranks, special_tokens={}
+    )
+
+
+def write_models(folder):
+    """The model file of each table (and beside it, per id of ours, tiktoken's id)."""
+    import bpe_openai
+
+    from tests import pretok_driver
+
+    driver = pretok_driver.build()
+    paths = {}
+    for table, pattern in (("cl100k_base", "cl100k"), ("o200k_base", "o200k")):
+        ranks = bpe_openai.get_encoding(table)._mergeable_ranks
+        rank_path = os.path.join(folder, f"{table}.tiktoken")
+        with open(rank_path, "w") as f:
+            for token, rank in ranks.items():
+                f.write(f"{base64.b64encode(token).decode()} {rank}\n")
+        model_path = os.path.join(folder, f"{table}.model")
+        command = [driver, "model-of-ranks", pattern, rank_path, model_path]
+        done = subprocess.run(command, capture_output=True, check=True)
+        with open(model_path + ".ranks", "wb") as f:
+            f.write(done.stdout)
+        paths[table] = model_path
+    return paths
+
+
+def run_child(job, *args, baseline=None, threads=1):
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    if baseline:
+        env["PYTHONPATH"] = baseline
+    command = [sys.executable, "-m", "bench.bench_patterns", "--child", job, *map(str, args)]
+    done = subprocess.run(command, capture_output=True, text=True, env=env, cwd=ROOT)
+    if done.returncode != 0:
+        raise RuntimeError(done.stderr)
+    return json.loads(done.stdout)
+
+
+def encode_rows(texts, repeat, baseline, folder):
+    print("\nencode, one thread, str in, list out (a freshly loaded tokenizer each run)")
+    text_paths = {}
+    for name, text in texts.items():
+        text_paths[name] = os.path.join(folder, f"{name}.txt")
+        with open(text_paths[name], "w", encoding="utf-8") as f:
+            f.write(text)
+    builds = [("tessaron", None)] + ([("before", baseline)] if baseline else [])
+    for table, model_path in write_models(folder).items():
+        rows = [(name, 0) for name in texts] + [("English", 1), ("English", 2)]
+        for name, threads in rows:
+            mb = len(texts[name].encode()) / 1e6
+            got = {}
+            for label, where in builds:
+                got[label] = run_child(
+                    "encode-tessaron", model_path, text_paths[name], threads, repeat,
+                    baseline=where,
+                )  # fmt: skip
+            peer = run_child("encode-tiktoken", model_path, text_paths[name], threads, repeat)
+            got["tiktoken"] = peer
+            # One thread: CPU time; threads: wall time, which is what they gain.
+            key = "cpu" if threads == 0 else "seconds"
+            what = "one text, CPU" if threads == 0 else f"encode_batch 64 KB, {threads} thr, wall"
+            figures = "   ".join(f"{k} {mb / v[key]:6.1f} MB/s" for k, v in got.items())
+            ratio = peer[key] / got["tessaron"][key]
+            same = "" if got["tessaron"]["same"] else "   IDS DIFFER"
+            print(f"  {table:12} {name:13} {what:32} {figures}   {ratio:4.1f}x tiktoken{same}")
+
+
+# ---- training, each run in its own process ----
+
+
+def child_train(job, text_path, held_out_path, vocab_size, threads):
+    with open(text_path, encoding="utf-8") as f:
+        text = f.read()
+    with open(held_out_path, encoding="utf-8") as f:
+        held_out = f.read()
+    if job == "tessaron":
+        from tessaron_tools import Tokenizer
+
+        t = time.perf_counter()
+        tok = Tokenizer.train(text, vocab_size, threads=threads, pattern="gpt2")
+        seconds = time.perf_counter() - t
+        size = len(tok)
+        tokens = len(tok.encode(held_out))
+    else:
+        from tokenizers import Tokenizer, decoders, models, pre_tokenizers, trainers
+
+        tok = Tokenizer(models.BPE())
+        tok.pre_tokenizer = pre_tokenizers.ByteLevel(add_prefix_space=False, use_regex=True)
+        tok.decoder = decoders.ByteLevel()
+        trainer = trainers.BpeTrainer(
+            vocab_size=vocab_size,
+            min_frequency=0,
+            show_progress=False,
+            initial_alphabet=pre_tokenizers.ByteLevel.alphabet(),
+        )
+        t = time.perf_counter()
+        tok.train_from_iterator([text], trainer=trainer)
+        seconds = time.perf_counter() - t
+        size = tok.get_vocab_size()
+        tokens = len(tok.encode(held_out).ids)
+    print(json.dumps({"seconds": seconds, "size": size, "tokens": tokens}))
+
+
+def train_rows(texts, vocab_size, repeat, folder):
+    print(f'\ntrain with "gpt2" to {vocab_size} (the first nine tenths of each text), and '
+          "compression on the last tenth")  # fmt: skip
+    for name, text in texts.items():
+        cut = len(text) * 9 // 10
+        text_path = os.path.join(folder, "train.txt")
+        held_out_path = os.path.join(folder, "held_out.txt")
+        with open(text_path, "w", encoding="utf-8") as f:
+            f.write(text[:cut])
+        with open(held_out_path, "w", encoding="utf-8") as f:
+            f.write(text[cut:])
+        train_mb = len(text[:cut].encode()) / 1e6
+        held_bytes = len(text[cut:].encode())
+        last = {}
+        for threads in (1, 2):
+            line = []
+            for job in ("tessaron", "huggingface"):
+                runs = [
+                    run_child(
+                        "train-" + job,
+                        text_path,
+                        held_out_path,
+                        vocab_size,
+                        threads,
+                        threads=threads,
+                    )  # fmt: skip
+                    for _ in range(repeat)
+                ]
+                seconds = statistics.median(r["seconds"] for r in runs)
+                last[job] = runs[-1]
+                line.append(f"{job} {seconds:6.2f} s")
+            print(f"  {name:13} {train_mb:.1f} MB, {threads} thread(s): " + "   ".join(line))
+        ours, peer = last["tessaron"], last["huggingface"]
+        ours_bpt = held_bytes / ours["tokens"]
+        peer_bpt = held_bytes / peer["tokens"]
+        print(
+            f"  {name:13} compression: tessaron {ours_bpt:.3f} bytes/token "
+            f"({ours['size']} ids), Hugging Face {peer_bpt:.3f} ({peer['size']} ids), "
+            f"tessaron {100 * (ours_bpt / peer_bpt - 1):+.2f} %"
+        )
+
+
+GIGABYTE = 1 << 30
+TEXT_SUFFIXES = {".py", ".h", ".hpp", ".c", ".txt", ".rst", ".html", ".md", ".mo", ".pyi"}
+TEXT_ROOTS = ["/usr/include", "/usr/share/doc", "/usr/share/locale", "/usr/lib", "/root/.pyenv"]
+
+
+def gigabyte_files(folder):
+    """Ten files of text from the system, 1 GiB in all (repeated from the start if the system
+    holds less)."""
+    os.makedirs(folder, exist_ok=True)
+    paths = [os.path.join(folder, f"part{k}.txt") for k in range(10)]
+    if all(os.path.exists(p) for p in paths) and sum(map(os.path.getsize, paths)) == GIGABYTE:
+        return paths
+    sources = []
+    for root in TEXT_ROOTS:
+        for here, dirs, files in os.walk(root):
+            dirs.sort()
+            sources += [
+                os.path.join(here, f)
+                for f in sorted(files)
+                if os.path.splitext(f)[1] in TEXT_SUFFIXES
+            ]
+    written, k = 0, 0
+    part = open(paths[0], "wb")
+    while written < GIGABYTE:
+        for source in sources:
+            try:
+                with open(source, "rb") as f:
+                    data = f.read()
+            except OSError:
+                continue
+            while data and written < GIGABYTE:
+                room = (k + 1) * GIGABYTE // 10 - written
+                part.write(data[:room])
+                written += min(room, len(data))
+                data = data[room:]
+                if written == (k + 1) * GIGABYTE // 10 and k < 9:
+                    part.close()
+                    k += 1
+                    part = open(paths[k], "wb")
+            if written >= GIGABYTE:
+                break
+    part.close()
+    return paths
+
+
+def gigabyte_row(folder, threads):
+    paths = gigabyte_files(folder)
+    out = os.path.join(folder, "out", "gb")
+    command = ["/usr/bin/time", "-v", sys.executable, "-m", "tessaron_cli", "train", "-q"]
+    command += ["--pattern", "gpt2", "-v", "32768", "-t", str(threads), "-o", out, *paths]
+    load = os.getloadavg()[0]
+    done = subprocess.run(command, capture_output=True, text=True)
+    facts = dict(line.strip().split(": ", 1) for line in done.stderr.splitlines() if ": " in line)
+    peak_gb = int(facts["Maximum resident set size (kbytes)"]) / (1 << 20)
+    print(
+        f"\ntessaron train --pattern gpt2 -v 32768 -t {threads}, 1 GiB in 10 files "
+        f"(load average {load:.1f} before): exit {done.returncode}, "
+        f"{facts['Elapsed (wall clock) time (h:mm:ss or m:ss)']} wall, "
+        f"{float(facts['User time (seconds)']):.1f} s user, peak {peak_gb:.2f} GiB"
+    )
+
+
+JOBS = {
+    "encode-tessaron": lambda a: child_encode("tessaron", a[0], a[1], int(a[2]), int(a[3])),
+    "encode-tiktoken": lambda a: child_encode("tiktoken", a[0], a[1], int(a[2]), int(a[3])),
+    "train-tessaron": lambda a: child_train("tessaron", a[0], a[1], int(a[2]), int(a[3])),
+    "train-huggingface": lambda a: child_train("huggingface", a[0], a[1], int(a[2]), int(a[3])),
+}
+
+
+def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--child":
+        JOBS[sys.argv[2]](sys.argv[3:])
+        return
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--repeat", type=int, default=5)
+    p.add_argument("--vocab-size", type=int, default=8192)
+    p.add_argument("--skip", choices=["encode", "train"], action="append", default=[])
+    p.add_argument("--gigabyte", metavar="FOLDER", help="also the 1 GiB training run, files here")
+    p.add_argument(
+        "--baseline",
+        help="a folder holding another build's tessaron_tools, timed beside this one",
+    )
+    args = p.parse_args()
+    texts = {name: make() for name, make in TEXTS.items()}
+    for name, text in texts.items():
+        print(f"{name}: {len(text.encode()) / 1e6:.1f} MB")
+    print(f"medians of {args.repeat}; load average now {os.getloadavg()[0]:.1f}")
+    with tempfile.TemporaryDirectory() as folder:
+        if "encode" not in args.skip:
+            encode_rows(texts, args.repeat, args.baseline, folder)
+        if "train" not in args.skip:
+            train_rows(texts, args.vocab_size, args.repeat, folder)
+    if args.gigabyte:
+        gigabyte_row(args.gigabyte, 2)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,83 @@
+"""The table of pieces a pattern model keeps for its life: every token's bytes from the start,
+merged pieces learned by any call on any thread, up to its cap; none of it may change an id."""
+
+import random
+import threading
+
+import regex
+
+import tessaron
+from reference.patterns import EXPRESSIONS
+from tessaron_tools import Tokenizer
+
+GPT2 = EXPRESSIONS["gpt2"]
+
+
+def model_bytes(pairs, pattern=GPT2):
+    lines = ["tessaron v1", pattern, "0"] + [f"{left} {right}" for left, right in pairs]
+    return ("\n".join(lines) + "\n").encode()
+
+
+def reference(tmp_path, data, text):
+    """The first face's encoding of each piece of the same model."""
+    path = tmp_path / "m.model"
+    path.write_bytes(data)
+    basic = tessaron.BasicTokenizer()
+    basic.load(str(path))
+    return [i for piece in regex.findall(GPT2, text) for i in basic.encode(piece)]
+
+
+def test_a_token_whose_bytes_encode_otherwise(tmp_path):
+    # 258 is "abc", but "abc" alone becomes "ab" "c": the rule making "bc" comes too late.
+    data = model_bytes([(97, 98), (98, 99), (97, 257)])
+    tok = Tokenizer.from_bytes(data)
+    for text in ["abc", " abc abcabc", "bc abc"]:
+        assert tok.encode(text) == reference(tmp_path, data, text)
+    assert tok.encode("abc") == [256, 99]
+
+
+def distinct_words(count, seed):
+    rng = random.Random(seed)
+    words = set()
+    while len(words) < count:
+        words.add(" " + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(7)))
+    return sorted(words)
+
+
+def test_learning_past_the_cap_across_calls_and_threads(tmp_path):
+    # More distinct pieces than the table learns (131,072), in several calls and threads.
+    rng = random.Random(5)
+    words = distinct_words(140_000, seed=5)
+    training = "".join(rng.choice(words[:3000]) for _ in range(40_000))
+    tok = Tokenizer.train(training, 1000, pattern="gpt2")
+    data = tok.to_bytes()
+    text = "".join(words)
+    expected = reference(tmp_path, data, text)
+    assert tok.encode(text) == expected
+    assert tok.encode(text) == expected  # now partly from what the first call learned
+
+    fresh = Tokenizer.from_bytes(data)
+    chunks = ["".join(words[i : i + 5000]) for i in range(0, len(words), 5000)]
+    got = fresh.encode_batch(chunks + chunks[::-1], threads=4)
+    assert [i for ids in got[: len(chunks)] for i in ids] == expected
+    assert got[len(chunks) :] == got[: len(chunks)][::-1]
+
+
+def test_threads_learning_at_once_agree_with_one():
+    rng = random.Random(9)
+    words = distinct_words(30_000, seed=9)
+    tok = Tokenizer.train("".join(rng.choice(words) for _ in range(20_000)), 2000, pattern="o200k")
+    # Texts over 64 KB release the interpreter lock, so the threads encode at once.
+    texts = ["".join(rng.choice(words) for _ in range(12_000)) for _ in range(6)]
+    alone = [Tokenizer.from_bytes(tok.to_bytes()).encode(t) for t in texts]
+    results = [None] * len(texts)
+
+    def work(k):
+        results[k] = tok.encode(texts[k])
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(len(texts))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == alone
