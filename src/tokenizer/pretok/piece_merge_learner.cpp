@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <queue>
-#include <unordered_map>
 
 #include "support/internal_failure.hpp"
-#include "support/seeded_hash.hpp"
+#include "tokenizer/basic/pair_table.hpp"
 
 namespace tessaron::pretok {
 
@@ -13,33 +12,31 @@ namespace {
 
 // The distinct pieces laid end to end as linked symbols. A pair's record lists the positions
 // where it was formed; a position may since have changed, so each is checked before use.
-// Counts are weighted by the occurrences of the piece that holds the position.
+// Counts are weighted by the occurrences of the piece that holds the position. A symbol's
+// links and piece sit beside it, and pairs find their records in a flat table: merging is
+// bound by memory reads at scattered positions, one cache line each.
 class PieceMergeLearner {
 public:
-    explicit PieceMergeLearner(std::span<const PieceCount> pieces) {
+    explicit PieceMergeLearner(std::span<const PieceCount> pieces) : index_(RecordKey{&records_}) {
         std::size_t total = 0;
         for (const PieceCount& piece : pieces) {
             if (piece.bytes.size() >= 2) total += piece.bytes.size();
         }
         check(total < kNone, "the distinct pieces are too long to train on");
-        symbol_.reserve(total);
-        next_.reserve(total);
-        prev_.reserve(total);
-        piece_of_.reserve(total);
+        at_.reserve(total);
         for (const PieceCount& piece : pieces) {
             if (piece.bytes.size() < 2) continue;  // no pair inside
             const auto index = static_cast<std::uint32_t>(weight_.size());
             weight_.push_back(piece.count);
-            const auto first = static_cast<std::uint32_t>(symbol_.size());
+            const auto first = static_cast<std::uint32_t>(at_.size());
             for (std::size_t k = 0; k < piece.bytes.size(); ++k) {
-                const auto p = static_cast<std::uint32_t>(symbol_.size());
-                symbol_.push_back(static_cast<unsigned char>(piece.bytes[k]));
-                prev_.push_back(k == 0 ? kNone : p - 1);
-                next_.push_back(k + 1 == piece.bytes.size() ? kNone : p + 1);
-                piece_of_.push_back(index);
+                const auto p = static_cast<std::uint32_t>(at_.size());
+                at_.push_back({static_cast<unsigned char>(piece.bytes[k]),
+                               k + 1 == piece.bytes.size() ? kNone : p + 1, k == 0 ? kNone : p - 1,
+                               index});
             }
-            for (std::uint32_t p = first; next_[p] != kNone; ++p) {
-                add(symbol_[p], symbol_[p + 1], piece.count, p);
+            for (std::uint32_t p = first; at_[p].next != kNone; ++p) {
+                add(at_[p].symbol, at_[p + 1].symbol, piece.count, p);
             }
         }
         for (std::uint32_t r = 0; r < records_.size(); ++r) push(r);
@@ -61,12 +58,28 @@ public:
 
 private:
     static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    static constexpr std::size_t kAhead = 16;
 
     struct Record {
         std::uint32_t left;
         std::uint32_t right;
         std::uint64_t count;
         std::vector<std::uint32_t> positions;
+    };
+
+    struct Position {
+        std::uint32_t symbol;  // kNone once merged into the symbol before it
+        std::uint32_t next;
+        std::uint32_t prev;
+        std::uint32_t piece;
+    };
+
+    struct RecordKey {
+        const std::vector<Record>* records;
+        std::uint64_t operator()(std::uint32_t r) const {
+            const Record& record = (*records)[r];
+            return key(record.left, record.right);
+        }
     };
 
     struct Entry {
@@ -87,10 +100,14 @@ private:
     }
 
     std::uint32_t record_of(std::uint32_t left, std::uint32_t right) {
-        const auto [it, fresh] =
-            index_.try_emplace(key(left, right), static_cast<std::uint32_t>(records_.size()));
-        if (fresh) records_.push_back({left, right, 0, {}});
-        return it->second;
+        const std::uint64_t k = key(left, right);
+        std::uint32_t r = index_.find(k);
+        if (r == Index::kMissing) {
+            r = static_cast<std::uint32_t>(records_.size());
+            records_.push_back({left, right, 0, {}});
+            index_.insert(k, r);
+        }
+        return r;
     }
 
     void add(std::uint32_t left, std::uint32_t right, std::uint64_t weight, std::uint32_t p) {
@@ -105,7 +122,7 @@ private:
     }
 
     void drop(std::uint32_t left, std::uint32_t right, std::uint64_t weight) {
-        records_[index_.find(key(left, right))->second].count -= weight;
+        records_[index_.find(key(left, right))].count -= weight;
     }
 
     void push(std::uint32_t r) {
@@ -136,34 +153,37 @@ private:
         if (left == right) std::sort(positions.begin(), positions.end());
         ++stamp_;
         touched_.clear();
-        for (const std::uint32_t p : positions) {
-            if (symbol_[p] != left) continue;
-            const std::uint32_t q = next_[p];
-            if (q == kNone || symbol_[q] != right) continue;
-            const std::uint64_t weight = weight_[piece_of_[p]];
-            const std::uint32_t a = prev_[p];
-            const std::uint32_t b = next_[q];
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            // The positions are scattered: ask for one well ahead while this one is read.
+            if (i + kAhead < positions.size()) __builtin_prefetch(&at_[positions[i + kAhead]]);
+            const std::uint32_t p = positions[i];
+            Position& at_p = at_[p];
+            if (at_p.symbol != left) continue;
+            const std::uint32_t q = at_p.next;
+            if (q == kNone || at_[q].symbol != right) continue;
+            const std::uint64_t weight = weight_[at_p.piece];
+            const std::uint32_t a = at_p.prev;
+            const std::uint32_t b = at_[q].next;
             records_[chosen].count -= weight;
-            if (a != kNone) drop(symbol_[a], left, weight);
-            if (b != kNone) drop(right, symbol_[b], weight);
-            symbol_[p] = id;
-            symbol_[q] = kNone;
-            next_[p] = b;
-            if (b != kNone) prev_[b] = p;
-            if (a != kNone) add(symbol_[a], id, weight, a);
-            if (b != kNone) add(id, symbol_[b], weight, p);
+            if (a != kNone) drop(at_[a].symbol, left, weight);
+            if (b != kNone) drop(right, at_[b].symbol, weight);
+            at_p.symbol = id;
+            at_[q].symbol = kNone;
+            at_p.next = b;
+            if (b != kNone) at_[b].prev = p;
+            if (a != kNone) add(at_[a].symbol, id, weight, a);
+            if (b != kNone) add(id, at_[b].symbol, weight, p);
         }
         check(records_[chosen].count == 0, "a merged pair is left over");
         for (const std::uint32_t r : touched_) push(r);
     }
 
-    std::vector<std::uint32_t> symbol_;
-    std::vector<std::uint32_t> next_;
-    std::vector<std::uint32_t> prev_;
-    std::vector<std::uint32_t> piece_of_;
+    using Index = basic::PairTable<RecordKey>;
+
+    std::vector<Position> at_;
     std::vector<std::uint64_t> weight_;
     std::vector<Record> records_;
-    std::unordered_map<std::uint64_t, std::uint32_t, SeededHash> index_;
+    Index index_;
     std::priority_queue<Entry> queue_;
     std::vector<std::uint32_t> touched_;
     std::vector<std::uint64_t> touched_stamp_;
