@@ -109,6 +109,12 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="TOKEN",
         help="a special token, given the next id after the rules (repeatable, in order)",
     )
+    train.add_argument(
+        "--pattern",
+        metavar="NAME|EXPR",
+        help="split the text into pieces first and learn rules only inside them: gpt2, cl100k, "
+        "o200k or a regular expression; the model keeps it and encoding splits the same way",
+    )
     train.add_argument("--utf8", action="store_true", help="refuse input that is not UTF-8 text")
 
     encode = commands.add_parser(

@@ -2,7 +2,7 @@
 
 import os
 import time
-from typing import List, Sequence, Union
+from typing import List, Optional, Sequence, Union
 
 import tessaron
 from tessaron_cli.errors import EXIT_USAGE, CliError, file_error
@@ -62,8 +62,17 @@ def check_special_tokens(special: Sequence[str]) -> None:
         raise CliError(f"argument --special: {e}", EXIT_USAGE) from None
 
 
-def learned_fewer(learned: int, wanted: int) -> str:
-    return f"learned {learned:,} of {wanted:,} rules: no two tokens are left side by side to merge"
+def check_pattern(pattern: Optional[str]) -> None:
+    """Before reading the input, as the special tokens are."""
+    try:
+        Tokenizer.train(b"", 256, pattern=pattern)
+    except ValueError as e:
+        raise CliError(f"argument --pattern: {e}", EXIT_USAGE) from None
+
+
+def learned_fewer(learned: int, wanted: int, pattern: Optional[str]) -> str:
+    why = "every piece is one token" if pattern else "no two tokens are left side by side to merge"
+    return f"learned {learned:,} of {wanted:,} rules: {why}"
 
 
 def run(args) -> int:
@@ -73,6 +82,7 @@ def run(args) -> int:
     refuse_inputs_as_outputs([model_path, vocab_path], [s.path for s in srcs])
     check_folder(model_path)
     check_special_tokens(args.special)
+    check_pattern(args.pattern)
 
     size = total_size(srcs)
     if size is not None and not args.utf8:
@@ -107,12 +117,14 @@ def train(text: Union[bytes, List[str]], size: int, args, reporter: Reporter) ->
     reporter.say(
         f"training on {human_bytes(size)} to {args.vocab_size:,} tokens "
         f"with {args.threads} thread{'s' if args.threads != 1 else ''}"
+        + (f", split by {args.pattern!r}" if args.pattern else "")
     )
     started = time.perf_counter()
     with reporter.bar("rules   ", wanted, human_count) as bar:
         options = dict(
             threads=args.threads,
             special_tokens=tuple(args.special),
+            pattern=args.pattern,
             progress=lambda done, total: bar.update(done),
         )
         if isinstance(text, list):
@@ -126,5 +138,5 @@ def train(text: Union[bytes, List[str]], size: int, args, reporter: Reporter) ->
     reporter.say(f"trained in {seconds:.2f} s ({human_bytes(size / max(seconds, 1e-9))}/s)")
     learned = len(tokenizer.merges)
     if learned < wanted:
-        reporter.warn(learned_fewer(learned, wanted))
+        reporter.warn(learned_fewer(learned, wanted, args.pattern))
     return tokenizer
