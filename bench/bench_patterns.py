@@ -14,7 +14,9 @@ Rows, medians of --repeat runs, the peers in the same run:
 - with --gigabyte FOLDER: `tessaron train --pattern gpt2` to 32k on 1 GB of text files (the
   system's sources, headers, documentation and translations, made in FOLDER when missing)
   under /usr/bin/time -v: seconds and peak memory.
-The tables become models through tests/drivers/pretok_driver.cpp (built here with CMake).
+--baseline DIR times another build's tessaron_tools (e.g. `pip install --target DIR` of an
+older checkout) beside this one; builds without Tokenizer.from_tiktoken get the table's rules
+through tests/drivers/pretok_driver.cpp (built here with CMake).
 """
 
 import argparse
@@ -68,44 +70,11 @@ def median_seconds(run, repeat, prepare=lambda: None):
     return {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
 
 
-def models_of_tables(folder):
-    """name -> (model path, ours-to-tiktoken id list, tiktoken.Encoding)."""
-    import bpe_openai
-    import tiktoken
-
-    from tests import pretok_driver
-
-    driver = pretok_driver.build()
-    out = {}
-    for table, pattern in (("cl100k_base", "cl100k"), ("o200k_base", "o200k")):
-        source = bpe_openai.get_encoding(table)
-        ranks = source._mergeable_ranks
-        rank_path = os.path.join(folder, f"{table}.tiktoken")
-        with open(rank_path, "w") as f:
-            for token, rank in ranks.items():
-                f.write(f"{base64.b64encode(token).decode()} {rank}\n")
-        model_path = os.path.join(folder, f"{table}.model")
-        done = subprocess.run(
-            [driver, "model-of-ranks", pattern, rank_path, model_path],
-            capture_output=True,
-            check=True,
-        )
-        rank_of = [int(x) for x in done.stdout.split()]
-        encoding = tiktoken.Encoding(
-            table, pat_str=source._pat_str, mergeable_ranks=ranks, special_tokens={}
-        )
-        out[table] = (model_path, rank_of, encoding)
-    return out
-
-
-def child_encode(job, model_path, text_path, threads, repeat):
+def child_encode(job, table, text_path, threads, repeat):
     """Seconds of one job's encoding in this process, and whether the ids are tiktoken's."""
     with open(text_path, encoding="utf-8") as f:
         text = f.read()
-    table = os.path.basename(model_path).split(".")[0]
-    with open(model_path + ".ranks") as f:
-        rank_of = [int(x) for x in f.read().split()]
-    encoding = tiktoken_encoding(table)
+    encoding, ranks = tiktoken_encoding(table)
     data = text.encode()
     chunks = [data[i : i + CHUNK].decode("utf-8", "ignore") for i in range(0, len(data), CHUNK)]
     if job == "tiktoken":
@@ -119,11 +88,17 @@ def child_encode(job, model_path, text_path, threads, repeat):
     else:
         from tessaron_tools import Tokenizer
 
-        fresh = lambda: Tokenizer.load(model_path)  # noqa: E731
+        if hasattr(Tokenizer, "from_tiktoken"):
+            fresh = lambda: Tokenizer.from_tiktoken(ranks, encoding._pat_str)  # noqa: E731
+        else:  # an earlier build: the model of the table's rules, ids mapped here
+            model_path, rank_of = model_of_table(table, os.path.dirname(text_path))
+            fresh = lambda: Tokenizer.load(model_path)  # noqa: E731
         if threads == 0:
             seconds = median_seconds(lambda tok: tok.encode(text), repeat, fresh)
             ids = fresh().encode(text)
-            same = [rank_of[i] for i in ids] == encoding.encode_ordinary(text)
+            if not hasattr(Tokenizer, "from_tiktoken"):
+                ids = [rank_of[i] for i in ids]
+            same = ids == encoding.encode_ordinary(text)
         else:
             seconds = median_seconds(
                 lambda tok: tok.encode_batch(chunks, threads=threads), repeat, fresh
@@ -137,32 +112,27 @@ def tiktoken_encoding(table):
     import tiktoken
 
     source = bpe_openai.get_encoding(table)
-    return tiktoken.Encoding(
-        table, pat_str=source._pat_str, mergeable_ranks=source._mergeable_ranks, special_tokens={}
+    ranks = source._mergeable_ranks
+    encoding = tiktoken.Encoding(
+        table, pat_str=source._pat_str, mergeable_ranks=ranks, special_tokens={}
     )
+    return encoding, ranks
 
 
-def write_models(folder):
-    """The model file of each table (and beside it, per id of ours, tiktoken's id)."""
-    import bpe_openai
-
+def model_of_table(table, folder):
+    """A model file of the table's rules and pattern, and per id of ours, tiktoken's id: for
+    builds without Tokenizer.from_tiktoken."""
     from tests import pretok_driver
 
-    driver = pretok_driver.build()
-    paths = {}
-    for table, pattern in (("cl100k_base", "cl100k"), ("o200k_base", "o200k")):
-        ranks = bpe_openai.get_encoding(table)._mergeable_ranks
-        rank_path = os.path.join(folder, f"{table}.tiktoken")
-        with open(rank_path, "w") as f:
-            for token, rank in ranks.items():
-                f.write(f"{base64.b64encode(token).decode()} {rank}\n")
-        model_path = os.path.join(folder, f"{table}.model")
-        command = [driver, "model-of-ranks", pattern, rank_path, model_path]
-        done = subprocess.run(command, capture_output=True, check=True)
-        with open(model_path + ".ranks", "wb") as f:
-            f.write(done.stdout)
-        paths[table] = model_path
-    return paths
+    _, ranks = tiktoken_encoding(table)
+    rank_path = os.path.join(folder, f"{table}.tiktoken")
+    with open(rank_path, "w") as f:
+        for token, rank in ranks.items():
+            f.write(f"{base64.b64encode(token).decode()} {rank}\n")
+    model_path = os.path.join(folder, f"{table}.model")
+    command = [pretok_driver.build(), "model-of-ranks", table.split("_")[0], rank_path, model_path]
+    done = subprocess.run(command, capture_output=True, check=True)
+    return model_path, [int(x) for x in done.stdout.split()]
 
 
 def run_child(job, *args, baseline=None, threads=1):
@@ -184,17 +154,17 @@ def encode_rows(texts, repeat, baseline, folder):
         with open(text_paths[name], "w", encoding="utf-8") as f:
             f.write(text)
     builds = [("tessaron", None)] + ([("before", baseline)] if baseline else [])
-    for table, model_path in write_models(folder).items():
+    for table in ("cl100k_base", "o200k_base"):
         rows = [(name, 0) for name in texts] + [("English", 1), ("English", 2)]
         for name, threads in rows:
             mb = len(texts[name].encode()) / 1e6
             got = {}
             for label, where in builds:
                 got[label] = run_child(
-                    "encode-tessaron", model_path, text_paths[name], threads, repeat,
+                    "encode-tessaron", table, text_paths[name], threads, repeat,
                     baseline=where,
                 )  # fmt: skip
-            peer = run_child("encode-tiktoken", model_path, text_paths[name], threads, repeat)
+            peer = run_child("encode-tiktoken", table, text_paths[name], threads, repeat)
             got["tiktoken"] = peer
             # One thread: CPU time; threads: wall time, which is what they gain.
             key = "cpu" if threads == 0 else "seconds"

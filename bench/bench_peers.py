@@ -8,6 +8,8 @@ medians of --repeat runs. Training: same text, same vocabulary size, same thread
 Hugging Face tokenizers). Encoding: the held-out text with tessaron's own trained model,
 in each peer that can take it. Where a peer cannot do exactly the same job, the table
 says what it did instead.
+Then the rows with split patterns of bench/bench_patterns.py: tiktoken's tables, batches on
+1 and 2 threads, training with "gpt2" and compression beside Hugging Face's.
 """
 
 import argparse
@@ -439,6 +441,11 @@ def parent(args):
         held,
         ours,
     )
+
+    # With split patterns: tiktoken's tables, batches, training beside Hugging Face's.
+    print("\nwith split patterns (bench/bench_patterns.py)", flush=True)
+    command = [sys.executable, "-m", "bench.bench_patterns", "--repeat", str(args.repeat)]
+    subprocess.run(command, check=True, cwd=os.path.dirname(HERE))
 
 
 def main():
