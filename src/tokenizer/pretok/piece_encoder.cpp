@@ -63,13 +63,18 @@ void PieceEncoder::encode_piece(std::string_view piece, std::vector<std::uint32_
         return;
     }
     const std::uint64_t h = known_.hash(piece);
-    if (const std::span<const std::uint32_t> found = known_.find(piece, h); !found.empty()) {
-        out.insert(out.end(), found.begin(), found.end());
+    if (const std::span<const std::uint32_t> met = cache_.find(piece, h); !met.empty()) {
+        out.insert(out.end(), met.begin(), met.end());
         return;
     }
     const std::size_t first = out.size();
-    merge(piece, out);
-    known_.learn(piece, h, std::span(out).subspan(first));
+    if (const std::span<const std::uint32_t> found = known_.find(piece, h); !found.empty()) {
+        out.insert(out.end(), found.begin(), found.end());
+    } else {
+        merge(piece, out);
+        known_.learn(piece, h, std::span(out).subspan(first));
+    }
+    cache_.insert(piece, h, std::span(out).subspan(first));
 }
 
 }  // namespace tessaron::pretok

@@ -13,6 +13,7 @@
 #include "tokenizer/basic/model.hpp"
 #include "tokenizer/basic/segment_merger.hpp"
 #include "tokenizer/pretok/known_pieces.hpp"
+#include "tokenizer/pretok/piece_cache.hpp"
 #include "tokenizer/pretok/split_pattern.hpp"
 
 namespace tessaron::pretok {
@@ -20,8 +21,8 @@ namespace tessaron::pretok {
 // The table of `model`'s pieces, with the encoding of every token's bytes in it.
 std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model);
 
-// One per thread: its merge space is its own; the table is shared. Valid while the tables are
-// unchanged.
+// One per thread and call: its merge space and cache are its own; the table is shared. Valid while
+// the tables are unchanged.
 class PieceEncoder {
 public:
     PieceEncoder(const basic::EncodeTables& tables, SplitPattern pattern, KnownPieces& known)
@@ -39,6 +40,7 @@ private:
     const basic::EncodeTables& tables_;
     SplitPattern pattern_;
     KnownPieces& known_;
+    PieceCache cache_;
     basic::SegmentMerger<false> ordered_;
     basic::SegmentMerger<true> rounds_;
 };
