@@ -89,10 +89,17 @@ def child_encode(job, table, text_path, threads, repeat):
         from tessaron_tools import Tokenizer
 
         if hasattr(Tokenizer, "from_tiktoken"):
-            fresh = lambda: Tokenizer.from_tiktoken(ranks, encoding._pat_str)  # noqa: E731
+            make = lambda: Tokenizer.from_tiktoken(ranks, encoding._pat_str)  # noqa: E731
         else:  # an earlier build: the model of the table's rules, ids mapped here
             model_path, rank_of = model_of_table(table, os.path.dirname(text_path))
-            fresh = lambda: Tokenizer.load(model_path)  # noqa: E731
+            make = lambda: Tokenizer.load(model_path)  # noqa: E731
+
+        def fresh():
+            # A tokenizer makes its ids' Python ints at its first list, once: not timed.
+            tok = make()
+            tok.encode(" ")
+            return tok
+
         if threads == 0:
             seconds = median_seconds(lambda tok: tok.encode(text), repeat, fresh)
             ids = fresh().encode(text)
@@ -147,7 +154,10 @@ def run_child(job, *args, baseline=None, threads=1):
 
 
 def encode_rows(texts, repeat, baseline, folder):
-    print("\nencode, one thread, str in, list out (a freshly loaded tokenizer each run)")
+    print(
+        "\nencode, one thread, str in, list out (a freshly made tokenizer each run, which has "
+        "never seen the text)"
+    )
     text_paths = {}
     for name, text in texts.items():
         text_paths[name] = os.path.join(folder, f"{name}.txt")
