@@ -2,16 +2,19 @@
 
 import contextlib
 import os
+import select
 import stat
 import sys
 from dataclasses import dataclass
-from typing import BinaryIO, Iterator, List, Optional
+from typing import BinaryIO, Callable, Iterator, List, Optional
 
 from tessaron_cli.errors import CliError, file_error
 from tessaron_cli.lines import LINE_FEED
 
 STDIN = "-"
 READ_CHUNK = 1 << 20
+# How long a read from a pipe or terminal may block before a pending Ctrl-C is looked at.
+WAKE_SECONDS = 0.1
 
 
 @dataclass(frozen=True)
@@ -46,9 +49,10 @@ class Source:
 
     def _chunks(self, progress) -> Iterator[bytes]:
         with self._opened() as stream:
+            read = _waking_reader(stream)
             while True:
                 try:
-                    chunk = stream.read(READ_CHUNK)
+                    chunk = read()
                 except OSError as e:
                     raise file_error("read", self.name, e) from None
                 if not chunk:
@@ -105,3 +109,25 @@ def require_utf8(data: bytes, source: Source, offset: int = 0) -> None:
             f"{source.name}: not UTF-8 text (invalid byte 0x{data[e.start]:02x} "
             f"at offset {offset + e.start})"
         ) from None
+
+
+def _waking_reader(stream: BinaryIO) -> Callable[[], bytes]:
+    """Reads chunks of `stream`; one from a pipe or terminal never blocks for long.
+
+    A Ctrl-C that lands just before a blocking read would otherwise wait for the next
+    byte of input, which may never come: Python only looks at signals between reads.
+    """
+    try:
+        fd = stream.fileno()
+        regular = stat.S_ISREG(os.fstat(fd).st_mode)
+    except (OSError, ValueError):
+        regular = True
+    if regular:
+        return lambda: stream.read(READ_CHUNK)
+
+    def read() -> bytes:
+        while not select.select([fd], [], [], WAKE_SECONDS)[0]:
+            pass
+        return os.read(fd, READ_CHUNK)
+
+    return read
