@@ -19,27 +19,27 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     std::size_t steps = 0;
     std::uint32_t at = 0;
     std::uint32_t reach = 0;
-    std::uint32_t token = trie_.longest_at(bytes, n, steps);
+    TokenTrie::Found found = trie_.longest_at(bytes, n, steps);
     for (;;) {
         if (steps > budget) {
             out.resize(base);
             return false;
         }
-        if (token != TokenTrie::kNone) {
-            const std::uint32_t end = at + trie_.length(token);
+        if (found.token != TokenTrie::kNone) {
+            const std::uint32_t end = at + found.length;
             // No merge crosses where no token can span the two bytes: no need to ask the seams.
             if (!dead(end) && (out.size() == base || !tables_.joins(bytes[at - 1], bytes[at]) ||
-                               seams_.joins(tables_.ranks(), out.back(), token, steps))) {
-                out.push_back(token);
+                               seams_.joins(tables_.ranks(), out.back(), found.token, steps))) {
+                out.push_back(found.token);
                 at = end;
                 if (at == n) return true;
                 if (at > reach) {
                     budget += 64 * std::size_t{at - reach};
                     reach = at;
                 }
-                token = trie_.longest_at(bytes + at, n - at, steps);
+                found = trie_.longest_at(bytes + at, n - at, steps);
             } else {
-                token = trie_.shorter(token);
+                found = trie_.shorter(found.token);
             }
             continue;
         }
@@ -49,7 +49,7 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
         const std::uint32_t last = out.back();
         out.pop_back();
         at -= trie_.length(last);
-        token = trie_.shorter(last);
+        found = trie_.shorter(last);
     }
 }
 

@@ -186,11 +186,13 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
     cells_.shrink_to_fit();
 
     // Parents were made before their children.
-    best_.assign(cells_.size(), kNone);
+    constexpr Found kNothing{kNone, 0};
+    best_.assign(cells_.size(), kNothing);
     for (std::uint32_t n = 1; n < nodes; ++n) {
-        best_[cell_of[n]] = token_at[n] != kNone ? token_at[n] : best_[cell_of[parent[n]]];
+        best_[cell_of[n]] = token_at[n] != kNone ? Found{token_at[n], length_[token_at[n]]}
+                                                 : best_[cell_of[parent[n]]];
     }
-    shorter_.assign(tokens, kNone);
+    shorter_.assign(tokens, kNothing);
     for (std::size_t t = 256; t < tokens; ++t) {
         if (self[t]) shorter_[t] = best_[cells_[cell_of[node_of[t]]].parent];
     }

@@ -26,9 +26,15 @@ public:
                const std::vector<std::uint32_t>& left, const std::vector<std::uint32_t>& right);
     bool empty() const { return cells_.empty(); }
 
+    // A token with its length in bytes, read together since every use of one needs the other.
+    struct Found {
+        std::uint32_t token;  // kNone for none
+        std::uint32_t length;
+    };
+
     // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
     // the trie steps taken to `steps`.
-    std::uint32_t longest_at(const unsigned char* text, std::size_t n, std::size_t& steps) const {
+    Found longest_at(const unsigned char* text, std::size_t n, std::size_t& steps) const {
         // The root's children are the bytes, in cells 1 to 256.
         std::uint32_t node = 1u + text[0];
         const std::size_t limit = n < longest_ ? n : longest_;
@@ -42,7 +48,7 @@ public:
         return best_[node];
     }
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
-    std::uint32_t shorter(std::uint32_t token) const { return shorter_[token]; }
+    Found shorter(std::uint32_t token) const { return shorter_[token]; }
     std::uint32_t length(std::uint32_t token) const { return length_[token]; }
     // The length of the longest self-encoding token.
     std::size_t longest() const { return longest_; }
@@ -58,7 +64,7 @@ private:
     }
 
     std::vector<std::uint32_t> length_;      // per token
-    std::vector<std::uint32_t> shorter_;     // per token
+    std::vector<Found> shorter_;             // per token
     struct Cell {
         std::uint32_t parent;  // kNone for the root and for free cells
         std::uint32_t base;    // where the children's cells start, less their first byte
@@ -66,7 +72,7 @@ private:
     std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
     // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
     // cells, which a walk reads at every step, and this at its end only.
-    std::vector<std::uint32_t> best_;
+    std::vector<Found> best_;
     std::size_t longest_ = 1;
 };
 
