@@ -1,5 +1,8 @@
 #include "tokenizer/basic/backtrack_encoder.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "support/internal_failure.hpp"
 
 namespace tessaron::basic {
@@ -10,7 +13,14 @@ BacktrackEncoder::BacktrackEncoder(const EncodeTables& tables)
 bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                               std::vector<std::uint32_t>& out) {
     const std::size_t base = out.size();
-    dead_.assign(std::size_t{n} / 64 + 1, 0);
+    const std::size_t words = std::size_t{n} / 64 + 1;
+    if (words <= std::size(short_dead_)) {
+        dead_ = short_dead_;
+    } else {
+        long_dead_.assign(words, 0);
+        dead_ = long_dead_.data();
+    }
+    std::fill_n(dead_, words, 0);
     auto dead = [&](std::uint32_t at) { return (dead_[at >> 6] >> (at & 63)) & 1; };
     // The budget grows with the furthest position reached, so a text the search cannot do
     // is handed back early, before most of the work is wasted; it starts with room for walks

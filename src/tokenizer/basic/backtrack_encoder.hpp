@@ -33,7 +33,11 @@ private:
     const EncodeTables& tables_;
     const TokenTrie& trie_;
     const TokenSeams& seams_;
-    std::vector<std::uint64_t> dead_;  // a bit per position the search backed out of
+    // A bit per position the search backed out of; short texts, the common case in batches
+    // of lines, keep theirs in the object rather than on the heap.
+    std::uint64_t* dead_ = nullptr;
+    std::uint64_t short_dead_[64];
+    std::vector<std::uint64_t> long_dead_;
 };
 
 }  // namespace tessaron::basic

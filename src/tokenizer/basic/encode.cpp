@@ -41,21 +41,23 @@ auto merger_of(SegmentMerger<kRounds>& merger) {
     };
 }
 
-std::vector<std::uint32_t> encode_tokens(const EncodeTables& tables, std::string_view text) {
+void encode_tokens(const EncodeTables& tables, std::string_view text,
+                   std::vector<std::uint32_t>& tokens) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     // Bytes are their own dense numbers.
-    if (n < 2 || !tables.has_rules()) return std::vector<std::uint32_t>(bytes, bytes + n);
+    if (n < 2 || !tables.has_rules()) {
+        tokens.insert(tokens.end(), bytes, bytes + n);
+        return;
+    }
 
-    std::vector<std::uint32_t> tokens;
-    tokens.reserve(n / 3 + 16);
     // Ordered models: a search over whole tokens, or merging where the tokens are too long to
     // list or the search gives up. Other models: merging in rounds.
     if (tables.ordered() && !tables.trie().empty()) {
         BacktrackEncoder search(tables);
         SegmentMerger<false> merger(tables);
         if (n < kLongestStretch) {
-            if (search.encode(bytes, static_cast<std::uint32_t>(n), tokens)) return tokens;
+            if (search.encode(bytes, static_cast<std::uint32_t>(n), tokens)) return;
             encode_segments(tables, merger_of(merger), bytes, n, tokens);
         } else {
             // Past 32-bit positions, segment by segment: searched, or merged where the search
@@ -74,7 +76,6 @@ std::vector<std::uint32_t> encode_tokens(const EncodeTables& tables, std::string
         SegmentMerger<true> merger(tables);
         encode_segments(tables, merger_of(merger), bytes, n, tokens);
     }
-    return tokens;
 }
 
 }  // namespace
@@ -87,7 +88,16 @@ std::vector<TokenId> Encoding::ids() const {
 
 Encoding encode(const Model& model, std::string_view text) {
     const EncodeTables& tables = model.encode_tables();
-    return Encoding(encode_tokens(tables, text), tables.token_ids());
+    std::vector<std::uint32_t> tokens;
+    tokens.reserve(text.size() / 3 + 16);
+    encode_tokens(tables, text, tokens);
+    return Encoding(std::move(tokens), tables.token_ids());
+}
+
+void encode_into(const Model& model, std::string_view text, std::vector<std::uint32_t>& out) {
+    // A fresh vector gets room once; one that grows keeps its geometric growth.
+    if (out.capacity() == 0) out.reserve(text.size() / 3 + 16);
+    encode_tokens(model.encode_tables(), text, out);
 }
 
 }  // namespace tessaron::basic

@@ -34,4 +34,7 @@ private:
 
 Encoding encode(const Model& model, std::string_view text);
 
+// Appends the token numbers of `text` to `out`: for callers that gather many texts' tokens.
+void encode_into(const Model& model, std::string_view text, std::vector<std::uint32_t>& out);
+
 }  // namespace tessaron::basic

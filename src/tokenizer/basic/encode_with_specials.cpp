@@ -24,8 +24,7 @@ void encode_with_specials(const Model& model, std::string_view text, const Speci
             split->encode(piece, out);
             return;
         }
-        const Encoding encoding = encode(model, piece);
-        out.insert(out.end(), encoding.tokens().begin(), encoding.tokens().end());
+        encode_into(model, piece, out);
     };
     if (specials == nullptr) {
         encode_piece(text);
