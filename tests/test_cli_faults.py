@@ -308,6 +308,13 @@ def test_ctrl_c_near_the_end_changes_all_outputs_or_none(work):
         assert set(now) == set(before), "a temporary file was left"
         if code == 130:
             assert err == "tessaron train: interrupted\n" and now == before
+        elif code == -signal.SIGINT and now == before:
+            pass  # before Python took the signal over: a busy machine starts slowly
+        elif code == -signal.SIGINT:
+            # after Python let the signal go, while the interpreter shut down
+            for name in ("old.model", "old.vocab"):
+                assert now[name] != before[name]
+                (work / name).write_bytes(before[name])
         else:
             assert (code, err) == (0, "")
             assert now["old.model"] != before["old.model"]
