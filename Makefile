@@ -61,7 +61,9 @@ clean:
 	rm -rf build $(VENV) $(SAN_VENV) $(STEPS_VENV)
 
 # The training tests against a build in which every merge step runs on the worker pool,
-# however few occurrences it has, so that small texts cross the stretch boundaries.
+# however few occurrences it has, so that small texts cross the stretch boundaries, in which
+# tokens of 7 bytes and more keep their length in the training sequence's long form, and in
+# which every text trains with the 64-bit positions of texts over 4 GiB.
 STEPS_VENV := .venv-pool-steps
 
 $(STEPS_VENV)/bin/python:
@@ -71,6 +73,8 @@ $(STEPS_VENV)/bin/python:
 test-pool-steps: $(STEPS_VENV)/bin/python
 	$(STEPS_VENV)/bin/python -m pip install -q '.[test]' \
 		--config-settings=cmake.define.TESSARON_PARALLEL_MERGE_MIN=1 \
+		--config-settings=cmake.define.TESSARON_LONG_TOKEN_MIN=7 \
+		--config-settings=cmake.define.TESSARON_NARROW_POSITIONS_MAX=0 \
 		--config-settings=build-dir=build/pool-steps
 	$(STEPS_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/test_train.py
 

@@ -165,6 +165,19 @@ def test_long_training_that_compacts_the_occurrence_lists():
         assert learned_tokens(tok) == expected, num_threads
 
 
+def test_tokens_of_every_length_side_by_side():
+    # Words of 1 to 24 letters repeated in random order: the learned tokens grow through every
+    # length, and tokens of different lengths stand next to each other on both sides.
+    rng = random.Random(5)
+    words = ["".join(chr(97 + (k + i) % 26) for i in range(k)) for k in range(1, 25)]
+    text = "".join(rng.choice(words) for _ in range(1500)) + "z" * 300
+    expected = expected_tokens(text, 700)
+    for num_threads in (1, 2, 5):
+        tok = BasicTokenizer(num_threads)
+        tok.train(text, 700)
+        assert learned_tokens(tok) == expected, num_threads
+
+
 @pytest.mark.parametrize(
     "text, vocab_size, tokens",
     [

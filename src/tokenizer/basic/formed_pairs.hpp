@@ -1,5 +1,7 @@
 // The pairs that one merge step forms with its new id, noted with their positions as the
-// step goes, then grouped per pair with the positions still in ascending order.
+// step goes, then grouped per pair with the positions still in ascending order. A large step
+// notes a position for about every other byte of the text, so positions are 32-bit where the
+// text allows.
 #pragma once
 
 #include <algorithm>
@@ -9,9 +11,10 @@
 
 namespace tessaron::basic {
 
+template <class Position>
 class FormedPairs {
 public:
-    enum Side : std::uint64_t {
+    enum Side : std::uint32_t {
         kIdRight = 0,  // (other, id)
         kIdLeft = 1,   // (id, other)
     };
@@ -19,60 +22,74 @@ public:
     void clear() { notes_.clear(); }
     std::size_t size() const { return notes_.size(); }
 
-    // Positions must be noted in ascending order per pair.
-    void note(Side side, std::uint32_t other, std::uint32_t position) {
-        notes_.push_back((((std::uint64_t{side} << 31) | other) << 32) | position);
+    // Positions must be noted in ascending order per pair; other is below 2^31.
+    void note(Side side, std::uint32_t other, std::uint64_t position) {
+        notes_.push_back({(side << 31) | other, static_cast<Position>(position)});
     }
+    // Gives back every buffer.
+    void release() { *this = FormedPairs(); }
     // Takes back the latest note, which a later merge of the step has undone.
     void retract_last() { notes_.pop_back(); }
 
     struct Group {
         Side side;
         std::uint32_t other;
-        std::uint32_t begin;  // the group's positions are positions()[begin, end)
-        std::uint32_t end;
+        std::size_t begin;  // the group's positions are positions()[begin, end)
+        std::size_t end;
     };
 
     // Groups the notes per pair, ids_in_use bounding `other`; the notes are used up.
     void group(std::uint32_t ids_in_use) {
         groups_.clear();
+        const bool oversized =
+            notes_.size() * 4 < notes_.capacity() && notes_.capacity() > kSmallBuffer;
+        // The first steps note far more than later ones, and the peak memory of a run comes
+        // later: buffers four times too large are given back.
+        if (oversized) std::vector<Position>().swap(positions_);
         if (ids_in_use <= kDenseIds) {
             group_by_table(ids_in_use);
         } else {
             group_by_sorting();
         }
-        notes_.clear();
+        clear();
+        if (oversized) std::vector<Note>().swap(notes_);
     }
     const std::vector<Group>& groups() const { return groups_; }
-    std::span<const std::uint32_t> positions(const Group& group) const {
+    std::span<const Position> positions(const Group& group) const {
         return {positions_.data() + group.begin, positions_.data() + group.end};
     }
 
 private:
     // Up to this many ids a counting pass groups the notes; beyond it they are sorted.
     static constexpr std::uint32_t kDenseIds = 1u << 22;
-    static constexpr std::uint64_t kOtherMask = (std::uint64_t{1} << 31) - 1;
+    static constexpr std::uint32_t kOtherMask = (1u << 31) - 1;
+    static constexpr std::size_t kSmallBuffer = std::size_t{1} << 16;
+
+    struct Note {
+        std::uint32_t tag;  // side << 31 | other
+        Position position;
+    };
 
     void group_by_sorting() {
-        std::sort(notes_.begin(), notes_.end());
+        std::sort(notes_.begin(), notes_.end(), [](const Note& a, const Note& b) {
+            return a.tag != b.tag ? a.tag < b.tag : a.position < b.position;
+        });
         positions_.resize(notes_.size());
-        std::uint32_t begin = 0;
+        std::size_t begin = 0;
         while (begin < notes_.size()) {
-            const std::uint64_t tag = notes_[begin] >> 32;
-            std::uint32_t end = begin;
-            for (; end < notes_.size() && (notes_[end] >> 32) == tag; ++end) {
-                positions_[end] = static_cast<std::uint32_t>(notes_[end]);
+            const std::uint32_t tag = notes_[begin].tag;
+            std::size_t end = begin;
+            for (; end < notes_.size() && notes_[end].tag == tag; ++end) {
+                positions_[end] = notes_[end].position;
             }
-            groups_.push_back({static_cast<Side>(tag >> 31),
-                               static_cast<std::uint32_t>(tag & kOtherMask), begin, end});
+            groups_.push_back({static_cast<Side>(tag >> 31), tag & kOtherMask, begin, end});
             begin = end;
         }
     }
 
     // Slot 2 * other + side.
-    static std::size_t slot_of(std::uint64_t note) {
-        const std::uint64_t tag = note >> 32;
-        return ((tag & kOtherMask) << 1) | (tag >> 31);
+    static std::size_t slot_of(std::uint32_t tag) {
+        return (std::size_t{tag & kOtherMask} << 1) | (tag >> 31);
     }
 
     // A stable counting sort of the positions keyed by pair; the groups come out in
@@ -82,23 +99,21 @@ private:
             counts_.resize(std::size_t{ids_in_use} * 2);
         }
         touched_.clear();
-        for (std::uint64_t note : notes_) {
-            if (counts_[slot_of(note)]++ == 0) touched_.push_back(slot_of(note));
+        for (const Note& note : notes_) {
+            if (counts_[slot_of(note.tag)]++ == 0) touched_.push_back(slot_of(note.tag));
         }
-        std::uint32_t offset = 0;
+        std::size_t offset = 0;
         for (std::size_t slot : touched_) {
-            const std::uint32_t count = counts_[slot];
-            counts_[slot] = offset;
+            const std::size_t count = counts_[slot];
+            counts_[slot] = static_cast<Position>(offset);
             offset += count;
         }
         positions_.resize(notes_.size());
-        for (std::uint64_t note : notes_) {
-            positions_[counts_[slot_of(note)]++] = static_cast<std::uint32_t>(note);
-        }
+        for (const Note& note : notes_) positions_[counts_[slot_of(note.tag)]++] = note.position;
         // Each slot now holds the end of its group, which is where the next group begins.
-        std::uint32_t begin = 0;
+        std::size_t begin = 0;
         for (std::size_t slot : touched_) {
-            const std::uint32_t end = counts_[slot];
+            const std::size_t end = counts_[slot];
             counts_[slot] = 0;
             groups_.push_back(
                 {static_cast<Side>(slot & 1), static_cast<std::uint32_t>(slot >> 1), begin, end});
@@ -106,9 +121,9 @@ private:
         }
     }
 
-    std::vector<std::uint64_t> notes_;
-    std::vector<std::uint32_t> positions_;
-    std::vector<std::uint32_t> counts_;
+    std::vector<Note> notes_;
+    std::vector<Position> positions_;
+    std::vector<Position> counts_;  // a step has fewer notes than the text has bytes
     std::vector<std::size_t> touched_;
     std::vector<Group> groups_;
 };

@@ -6,12 +6,19 @@
 
 #include "tokenizer/basic/byte_pair_counts.hpp"
 #include "tokenizer/basic/formed_pairs.hpp"
+#include "tokenizer/basic/list_arena.hpp"
 #include "tokenizer/basic/pair_queue.hpp"
 #include "tokenizer/basic/pair_table.hpp"
 #include "tokenizer/basic/position_list.hpp"
 #include "tokenizer/basic/token_sequence.hpp"
 #include "parallel/worker_pool.hpp"
 #include "support/internal_failure.hpp"
+
+// Texts up to this many bytes train with 32-bit positions in the notes of a step; test builds
+// set 0 so that small texts take the 64-bit ones.
+#ifndef TESSARON_NARROW_POSITIONS_MAX
+#define TESSARON_NARROW_POSITIONS_MAX 0xFFFFFFFF
+#endif
 
 // The smallest merge step that runs on the pool; test builds set 1 so that every step does.
 #ifndef TESSARON_PARALLEL_MERGE_MIN
@@ -22,29 +29,43 @@ namespace tessaron::basic {
 
 namespace {
 
+constexpr std::uint64_t kNarrowPositions = TESSARON_NARROW_POSITIONS_MAX;
+
 constexpr std::uint64_t pair_key(std::uint32_t left, std::uint32_t right) {
     return (std::uint64_t{left} << 32) | right;
 }
 
 // One pair's count and where its position list lies in the arena. Records lie in arena
-// order, so a record's list ends where the next record's begins.
-struct Record {
+// order, so a record's list ends where the next record's begins. A count is below the text's
+// length, so it takes the type of a position.
+template <class Count>
+struct PairRecord {
     std::uint32_t left;
     std::uint32_t right;
-    std::uint32_t count;    // at most one per text byte, so below 2^31
-    std::uint32_t entries;  // positions in the list, the stale ones included
+    Count count;
+    Count entries;  // positions in the list, the stale ones included
     std::uint64_t offset;
 };
 
-struct RecordKey {
-    const std::vector<Record>* records;
+template <class Count>
+struct PairRecordKey {
+    const std::vector<PairRecord<Count>>* records;
     std::uint64_t operator()(std::uint32_t index) const {
-        const Record& record = (*records)[index];
+        const PairRecord<Count>& record = (*records)[index];
         return pair_key(record.left, record.right);
     }
 };
 
+// Position holds every position of the text; the notes of a merge step take one each.
+template <class Position>
 class MergeLearner {
+    using FormedPairs = basic::FormedPairs<Position>;
+    using Group = typename FormedPairs::Group;
+    using Side = typename FormedPairs::Side;
+    using Record = PairRecord<Position>;
+    using RecordKey = PairRecordKey<Position>;
+    using PairQueue = basic::PairQueue<Position>;
+
 public:
     MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t max_merges,
                  std::uint64_t num_threads)
@@ -82,10 +103,12 @@ public:
             if (chosen == kMissing) break;
             const Record record = records_[chosen];
             const auto id = static_cast<std::uint32_t>(256 + learned.size());
+            check(id < TokenSequence::kLimit, "too many rules for the sequence's ids");
             const bool on_pool = stretches_.size() > 1 && record.count >= kParallelMerge;
             if (on_pool) {
                 replace_all_in_stretches(chosen, id);
             } else {
+                release_pool_buffers();
                 replace_all(chosen, id);
             }
             index_formed_pairs(chosen, id, on_pool ? stretches_.size() : 1);
@@ -101,11 +124,11 @@ private:
 
     // A stretch's positions of one formed pair, as its part of the pair's list.
     struct Part {
-        std::uint32_t first;
-        std::uint32_t last;
+        std::uint64_t first;
+        std::uint64_t last;
         std::uint64_t inner;  // bytes of the gaps after the first position
         std::uint64_t at;     // where in the arena the part goes, or kUntracked
-        std::uint32_t after;  // the position the part's first gap counts from
+        std::uint64_t after;  // the position the part's first gap counts from
     };
 
     // One worker's share of a merge step on the pool (the only one off the pool).
@@ -116,11 +139,11 @@ private:
 
     // A pair that the step formed, over all stretches.
     struct Formed {
-        FormedPairs::Side side;
+        Side side;
         std::uint32_t other;
-        std::uint32_t count;
+        std::uint64_t count;
         std::uint64_t bytes;  // of its whole list
-        std::uint32_t last;   // position of the last part taken in
+        std::uint64_t last;   // position of the last part taken in
         std::uint64_t at = 0;
     };
 
@@ -160,7 +183,7 @@ private:
     // whole text.
     template <class Visit>
     void walk(PositionReader list, Visit&& visit) const {
-        std::uint32_t ahead[kLookahead];
+        std::uint64_t ahead[kLookahead];
         std::size_t size = 0;
         for (; size < kLookahead && !list.done(); ++size) {
             ahead[size] = list.next();
@@ -174,7 +197,7 @@ private:
                 }
                 return;
             }
-            const std::uint32_t p = ahead[i];
+            const std::uint64_t p = ahead[i];
             ahead[i] = list.next();
             seq_.prefetch(ahead[i]);
             if (!visit(p)) return;
@@ -187,17 +210,17 @@ private:
         records_.resize(kBytePairs);
         // A pass for the size of every list, then one that writes them.
         std::vector<std::uint64_t> cursor(kBytePairs, 0);
-        std::vector<std::uint32_t> last(kBytePairs, 0);
+        std::vector<std::uint64_t> last(kBytePairs, 0);
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
-            cursor[k] += gap_size(static_cast<std::uint32_t>(p) - last[k]);
-            last[k] = static_cast<std::uint32_t>(p);
+            cursor[k] += gap_size(p - last[k]);
+            last[k] = p;
         }
         std::uint64_t offset = 0;
         std::uint64_t total = 0;
         for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            const auto count = static_cast<std::uint32_t>(counts[k]);
+            const auto count = static_cast<Position>(counts[k]);
             records_[k] = {k >> 8, k & 0xFF, count, count, offset};
             total += count;
             const std::uint64_t size = cursor[k];
@@ -215,9 +238,9 @@ private:
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
             PositionWriter writer(arena_.data() + cursor[k]);
             writer.resume_after(last[k]);
-            writer.put(static_cast<std::uint32_t>(p));
+            writer.put(p);
             cursor[k] = static_cast<std::uint64_t>(writer.end() - arena_.data());
-            last[k] = static_cast<std::uint32_t>(p);
+            last[k] = p;
         }
         return true;
     }
@@ -230,26 +253,29 @@ private:
         for (Record& record : records_) record.count = 0;
         table_.clear();
         queue_.clear();
-        const std::uint32_t n = seq_.size();
+        // The lists are rebuilt from the sequence; their old bytes would only add to the peak.
+        arena_.release();
+        const std::uint64_t n = seq_.size();
         {
             // Counting sorted keys takes 8 bytes per pair, far less than a record for every
             // distinct pair when most of them are rare.
             std::size_t pairs = 0;
-            for (std::uint32_t q = seq_.next(0); q < n; q = seq_.next(q)) ++pairs;
+            for (std::uint64_t q = seq_.next(0); q < n; q = seq_.next(q)) ++pairs;
             std::vector<std::uint64_t> keys;
             keys.reserve(pairs);
-            for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+            for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
                 keys.push_back(pair_key(seq_.at(p), seq_.at(q)));
             }
             std::sort(keys.begin(), keys.end());
             for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
                 while (end < keys.size() && keys[end] == keys[begin]) ++end;
-                const auto count = static_cast<std::uint32_t>(end - begin);
+                const auto count = static_cast<Position>(end - begin);
                 const auto left = static_cast<std::uint32_t>(keys[begin] >> 32);
                 const auto right = static_cast<std::uint32_t>(keys[begin]);
                 if ((left | right) < 256) {
                     records_[(left << 8) | right].count = count;
                 } else if (count >= threshold) {
+                    check(records_.size() < kMissing, "too many pairs to index");
                     table_.insert(keys[begin], static_cast<std::uint32_t>(records_.size()));
                     records_.push_back({left, right, count, count, 0});
                 }
@@ -267,8 +293,8 @@ private:
         }
         // A pass for the size of every list, then one that writes them.
         std::vector<std::uint64_t> cursor(records_.size(), 0);
-        std::vector<std::uint32_t> last(records_.size(), 0);
-        for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+        std::vector<std::uint64_t> last(records_.size(), 0);
+        for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
             if (index == kMissing) continue;
             cursor[index] += gap_size(p - last[index]);
@@ -280,10 +306,10 @@ private:
             offset += cursor[i];
             cursor[i] = records_[i].offset;
         }
-        arena_.clear();
+        arena_.reserve(offset + offset / 2 + 64);
         arena_.resize(offset);
         std::fill(last.begin(), last.end(), 0);
-        for (std::uint32_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+        for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
             if (index == kMissing) continue;
             PositionWriter writer(arena_.data() + cursor[index]);
@@ -300,8 +326,8 @@ private:
     std::uint32_t pop_most_frequent() {
         for (;;) {
             while (!queue_.empty()) {
-                const PairQueue::Entry& top = queue_.top();
-                const std::uint32_t live = records_[top.record].count;
+                const typename PairQueue::Entry& top = queue_.top();
+                const Position live = records_[top.record].count;
                 if (live == top.count) break;
                 if (live > 0) {
                     queue_.lower_top(live);
@@ -319,6 +345,12 @@ private:
         return chosen;
     }
 
+    // The best count never rises, so after the first step off the pool the buffers of the
+    // pool's steps are not needed again.
+    void release_pool_buffers() {
+        for (std::size_t k = 1; k < stretches_.size(); ++k) stretches_[k] = Stretch();
+    }
+
     // The serial step: one stretch, the whole sequence.
     void replace_all(std::uint32_t chosen, std::uint32_t id) {
         replace_in(stretches_[0], list_of(chosen), seq_.size(), records_[chosen], id);
@@ -330,19 +362,19 @@ private:
     // here; index_formed_pairs counts them and, one look-up per distinct neighbour rather
     // than per occurrence, the pairs they replace. No slot at or past `stop` is read or
     // written: another stretch may be merging there.
-    void replace_in(Stretch& stretch, PositionReader list, std::uint32_t stop, const Record& record,
+    void replace_in(Stretch& stretch, PositionReader list, std::uint64_t stop, const Record& record,
                     std::uint32_t id) {
-        const std::uint32_t n = seq_.size();
+        const std::uint64_t n = seq_.size();
         FormedPairs& formed = stretch.formed;
         formed.clear();
-        walk(list, [&](std::uint32_t p) {
+        walk(list, [&](std::uint64_t p) {
             if (p >= stop) return false;
             if (seq_.at(p) != record.left || p + 1 >= stop) return true;
-            const std::uint32_t q = seq_.next(p);
+            const std::uint64_t q = seq_.next(p);
             if (q >= stop || seq_.at(q) != record.right) return true;
-            const std::uint32_t end = seq_.next(q);
+            const std::uint64_t end = seq_.next(q);
             if (p > 0) {
-                const std::uint32_t h = seq_.prev(p);
+                const std::uint64_t h = seq_.prev(p);
                 const std::uint32_t before = seq_.at(h);
                 // The previous occurrence ends here: its note (id, left) is undone.
                 if (before == id) formed.retract_last();
@@ -362,7 +394,7 @@ private:
     // writes is read by another.
     void replace_all_in_stretches(std::uint32_t chosen, std::uint32_t id) {
         const Record record = records_[chosen];
-        const std::uint32_t n = seq_.size();
+        const std::uint64_t n = seq_.size();
         const std::size_t parts = stretches_.size();
         // One pass over the list, before anything merges, finds every stretch's start and
         // where in the list its positions begin.
@@ -375,12 +407,10 @@ private:
         from_[0] = list;
         {
             std::size_t k = 1;
-            const auto bound = [&](std::size_t part) {
-                return static_cast<std::uint32_t>(std::uint64_t{n} * part / parts);
-            };
+            const auto bound = [&](std::size_t part) { return n * part / parts; };
             while (k < parts && !list.done()) {
                 const PositionReader here = list;
-                const std::uint32_t p = list.next();
+                const std::uint64_t p = list.next();
                 if (p < bound(k) || !seq_.holds(p, record.left, record.right) ||
                     (p > 0 && seq_.at(seq_.prev(p)) == record.right)) {
                     continue;
@@ -399,9 +429,11 @@ private:
 
     // The chosen pair is spent whatever it loses; a pair without a record was formed
     // rarely and is not tracked.
-    void drop(std::uint32_t left, std::uint32_t right, std::uint32_t count, std::uint32_t chosen) {
+    void drop(std::uint32_t left, std::uint32_t right, std::uint64_t count, std::uint32_t chosen) {
         const std::uint32_t index = find_record(left, right);
-        if (index != kMissing && index != chosen) records_[index].count -= count;
+        if (index != kMissing && index != chosen) {
+            records_[index].count -= static_cast<Position>(count);
+        }
     }
 
     // Groups a stretch's notes per pair and notes, per group, what joining the group's part
@@ -410,8 +442,8 @@ private:
     static void summarize(Stretch& stretch, std::uint32_t id) {
         stretch.formed.group(id + 1);
         stretch.parts.clear();
-        for (const FormedPairs::Group& group : stretch.formed.groups()) {
-            const std::span<const std::uint32_t> positions = stretch.formed.positions(group);
+        for (const Group& group : stretch.formed.groups()) {
+            const std::span<const Position> positions = stretch.formed.positions(group);
             std::uint64_t inner = 0;
             for (std::size_t i = 1; i < positions.size(); ++i) {
                 inner += gap_size(positions[i] - positions[i - 1]);
@@ -430,7 +462,7 @@ private:
             slot_pair_.resize(std::size_t{id + 1} * 2, kMissing);
         }
         formed_.clear();
-        const auto pair_of = [&](const FormedPairs::Group& group) -> Formed& {
+        const auto pair_of = [&](const Group& group) -> Formed& {
             const std::size_t slot = std::size_t{group.other} * 2 + group.side;
             if (slot_pair_[slot] == kMissing) {
                 slot_pair_[slot] = static_cast<std::uint32_t>(formed_.size());
@@ -441,7 +473,7 @@ private:
         for (std::size_t k = 0; k < parts; ++k) {
             const Stretch& stretch = stretches_[k];
             for (std::size_t g = 0; g < stretch.parts.size(); ++g) {
-                const FormedPairs::Group& group = stretch.formed.groups()[g];
+                const Group& group = stretch.formed.groups()[g];
                 const Part& part = stretch.parts[g];
                 Formed& pair = pair_of(group);
                 pair.count += group.end - group.begin;
@@ -471,10 +503,12 @@ private:
             const bool id_left = pair.side == FormedPairs::kIdLeft;
             const std::uint32_t left = id_left ? id : pair.other;
             const std::uint32_t right = id_left ? pair.other : id;
+            check(records_.size() < kMissing, "too many pairs to index");
             const auto index = static_cast<std::uint32_t>(records_.size());
-            records_.push_back({left, right, pair.count, pair.count, arena_.size()});
+            const auto count = static_cast<Position>(pair.count);
+            records_.push_back({left, right, count, count, arena_.size()});
             table_.insert(pair_key(left, right), index);
-            queue_.push(pair.count, left, right, index);
+            queue_.push(count, left, right, index);
             pair.at = arena_.size();
             arena_.resize(arena_.size() + pair.bytes);
         }
@@ -501,7 +535,7 @@ private:
                 if (part.at == kUntracked) continue;
                 PositionWriter writer(arena_.data() + part.at);
                 writer.resume_after(part.after);
-                for (std::uint32_t p : stretch.formed.positions(stretch.formed.groups()[g])) {
+                for (std::uint64_t p : stretch.formed.positions(stretch.formed.groups()[g])) {
                     writer.put(p);
                 }
             }
@@ -565,6 +599,8 @@ private:
             write += lengths_[i];
         }
         arena_.resize(write);
+        // Between compactions the lengths would only add to the peak.
+        std::vector<std::uint64_t>().swap(lengths_);
     }
 
     // A kept position's gap spans the gaps of the positions dropped before it and takes no
@@ -574,20 +610,20 @@ private:
         if (record.count == 0 || record.entries - record.count < record.count) return;
         std::uint8_t* begin = arena_.data() + record.offset;
         PositionWriter writer(begin);
-        std::uint32_t kept = 0;
-        walk(PositionReader(begin, begin + lengths_[i]), [&](std::uint32_t p) {
+        std::uint64_t kept = 0;
+        walk(PositionReader(begin, begin + lengths_[i]), [&](std::uint64_t p) {
             if (!seq_.holds(p, record.left, record.right)) return true;
             writer.put(p);
             ++kept;
             return true;
         });
         check(kept == record.count, "pair index lost an occurrence");
-        record.entries = kept;
+        record.entries = static_cast<Position>(kept);
         lengths_[i] = static_cast<std::uint64_t>(writer.end() - begin);
     }
 
     TokenSequence seq_;
-    std::vector<std::uint8_t> arena_;
+    ListArena arena_;
     std::vector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
     std::vector<Record> records_;
     PairTable<RecordKey> table_;
@@ -596,7 +632,7 @@ private:
     std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
     std::uint32_t threshold_;
     std::vector<Stretch> stretches_;
-    std::vector<std::uint32_t> starts_;  // per stretch of a step on the pool, and the end
+    std::vector<std::uint64_t> starts_;  // per stretch of a step on the pool, and the end
     std::vector<PositionReader> from_;  // per stretch, its part of the chosen pair's list
 };
 
@@ -610,10 +646,15 @@ std::optional<std::vector<LearnedMerge>> learn_merges(std::span<const std::uint8
         if (progress && !progress(0, max_merges)) return std::nullopt;
         return std::vector<LearnedMerge>{};
     }
-    MergeLearner learner(bytes, max_merges, num_threads);
-    const auto keep_going = [&] { return !progress || progress(0, max_merges); };
-    if (!learner.index(bytes, num_threads, keep_going)) return std::nullopt;
-    return learner.run(max_merges, progress);
+    const auto learn = [&](auto&& learner) -> std::optional<std::vector<LearnedMerge>> {
+        const auto keep_going = [&] { return !progress || progress(0, max_merges); };
+        if (!learner.index(bytes, num_threads, keep_going)) return std::nullopt;
+        return learner.run(max_merges, progress);
+    };
+    if (bytes.size() <= kNarrowPositions) {
+        return learn(MergeLearner<std::uint32_t>(bytes, max_merges, num_threads));
+    }
+    return learn(MergeLearner<std::uint64_t>(bytes, max_merges, num_threads));
 }
 
 }  // namespace tessaron::basic

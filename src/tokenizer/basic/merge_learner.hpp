@@ -16,9 +16,6 @@ struct LearnedMerge {
     std::uint32_t right;
 };
 
-// Longest text the learner takes (callers check): ids and positions stay below 2^31.
-inline constexpr std::uint64_t kMaxTrainingBytes = (std::uint64_t{1} << 31) - 1024;
-
 // The rules that repeated "merge the most frequent adjacent pair" learns, the smallest
 // pair winning among equally frequent ones; rule i makes id 256 + i. Stops after
 // max_merges rules or when no pair is left. With num_threads >= 2 and at least that many

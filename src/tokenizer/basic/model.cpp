@@ -53,11 +53,6 @@ void Model::build_vocab() {
 bool Model::train(std::span<const std::uint8_t> text, std::uint64_t vocab_size,
                   std::uint64_t num_threads, const TrainProgress& progress) {
     check(vocab_size >= 256, "vocab_size must be at least 256");
-    if (text.size() > kMaxTrainingBytes) {
-        fail_internal("text of " + std::to_string(text.size()) +
-                      " bytes is too long to train on; the limit is " +
-                      std::to_string(kMaxTrainingBytes) + " bytes");
-    }
     std::optional<std::vector<LearnedMerge>> learned;
     try {
         learned = learn_merges(text, vocab_size - 256, num_threads, progress);

@@ -1,4 +1,5 @@
 // Max-heap of (count, pair): the highest count first, the smallest pair among equal counts.
+// Count is 32-bit where the text allows, which keeps an entry at 16 bytes.
 // Entries may be stale; the trainer checks each top against the live count of the record
 // the entry names.
 #pragma once
@@ -9,10 +10,11 @@
 
 namespace tessaron::basic {
 
+template <class Count>
 class PairQueue {
 public:
     struct Entry {
-        std::uint32_t count;  // a count never exceeds the text's length, below 2^31
+        Count count;
         std::uint32_t left;
         std::uint32_t right;
         std::uint32_t record;
@@ -21,7 +23,7 @@ public:
     bool empty() const { return heap_.empty(); }
     const Entry& top() const { return heap_.front(); }
 
-    void push(std::uint32_t count, std::uint32_t left, std::uint32_t right, std::uint32_t record) {
+    void push(Count count, std::uint32_t left, std::uint32_t right, std::uint32_t record) {
         heap_.push_back({count, left, right, record});
         std::push_heap(heap_.begin(), heap_.end(), below);
     }
@@ -30,7 +32,7 @@ public:
         heap_.pop_back();
     }
     // Lowers the top's count in place: one pass down instead of a pop and a push.
-    void lower_top(std::uint32_t count) {
+    void lower_top(Count count) {
         Entry moving = heap_.front();
         moving.count = count;
         const std::size_t n = heap_.size();

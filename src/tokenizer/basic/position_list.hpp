@@ -8,12 +8,10 @@
 
 namespace tessaron::basic {
 
-inline std::size_t gap_size(std::uint32_t gap) {
-    return gap < (1u << 7)    ? 1
-           : gap < (1u << 14) ? 2
-           : gap < (1u << 21) ? 3
-           : gap < (1u << 28) ? 4
-                              : 5;
+inline std::size_t gap_size(std::uint64_t gap) {
+    std::size_t size = 1;
+    for (; gap >= 128; gap >>= 7) ++size;
+    return size;
 }
 
 // Writes a list; the first gap is the first position itself.
@@ -22,10 +20,10 @@ public:
     explicit PositionWriter(std::uint8_t* out) : out_(out) {}
 
     // Continues a list whose last position so far is `last`.
-    void resume_after(std::uint32_t last) { last_ = last; }
+    void resume_after(std::uint64_t last) { last_ = last; }
 
-    void put(std::uint32_t position) {
-        std::uint32_t gap = position - last_;
+    void put(std::uint64_t position) {
+        std::uint64_t gap = position - last_;
         last_ = position;
         while (gap >= 128) {
             *out_++ = static_cast<std::uint8_t>(gap | 128);
@@ -37,7 +35,7 @@ public:
 
 private:
     std::uint8_t* out_;
-    std::uint32_t last_ = 0;
+    std::uint64_t last_ = 0;
 };
 
 class PositionReader {
@@ -46,10 +44,10 @@ public:
 
     bool done() const { return at_ == end_; }
     // Moves on to the first position at or past bound, leaving it to be read.
-    void skip_to(std::uint32_t bound) {
+    void skip_to(std::uint64_t bound) {
         while (!done()) {
             const std::uint8_t* at = at_;
-            const std::uint32_t position = position_;
+            const std::uint64_t position = position_;
             if (next() >= bound) {
                 at_ = at;
                 position_ = position;
@@ -57,12 +55,12 @@ public:
             }
         }
     }
-    std::uint32_t next() {
-        std::uint32_t gap = *at_++;
+    std::uint64_t next() {
+        std::uint64_t gap = *at_++;
         if (gap >= 128) {
             gap &= 127;
             for (unsigned shift = 7;; shift += 7) {
-                const std::uint32_t byte = *at_++;
+                const std::uint64_t byte = *at_++;
                 gap |= (byte & 127) << shift;
                 if (byte < 128) break;
             }
@@ -74,7 +72,7 @@ public:
 private:
     const std::uint8_t* at_;
     const std::uint8_t* end_;
-    std::uint32_t position_ = 0;
+    std::uint64_t position_ = 0;
 };
 
 }  // namespace tessaron::basic
