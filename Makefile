@@ -97,8 +97,8 @@ test-sanitize: $(SAN_BIN)/python
 		$(SAN_BIN)/python -m pytest -q -p no:cacheprovider tests
 
 # Coverage-guided fuzzing with libFuzzer, built by CMake with clang (.ci/run installs it):
-# the model file reader, tiktoken rank files with the splitters, tokenizer.json files, and the argument
-# conversions through an embedded interpreter.
+# the model file reader, tiktoken rank files with the splitters, tokenizer.json files, the
+# pattern engine, and the argument conversions through an embedded interpreter.
 # `make fuzz` builds the targets and runs each for FUZZ_SECONDS; the seed corpora are in
 # fuzz/corpus, new inputs go to build/fuzz/corpus, crashes to build/fuzz/crash-*.
 FUZZ_CXX ?= clang++-16
@@ -112,11 +112,11 @@ fuzz-build:
 		-DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DTESSARON_WERROR=$(TESSARON_WERROR) \
 		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')"
 	cmake --build $(FUZZ_DIR) --target fuzz_model_reader fuzz_rank_file fuzz_huggingface_file \
-		fuzz_arguments
+		fuzz_split_pattern fuzz_arguments
 
 fuzz: fuzz-build
 	mkdir -p $(FUZZ_DIR)/corpus/model $(FUZZ_DIR)/corpus/ranks $(FUZZ_DIR)/corpus/arguments \
-		$(FUZZ_DIR)/corpus/huggingface
+		$(FUZZ_DIR)/corpus/huggingface $(FUZZ_DIR)/corpus/pattern
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/model_reader -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/model fuzz/corpus/model
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/rank_file -max_total_time=$(FUZZ_SECONDS) \
@@ -124,5 +124,7 @@ fuzz: fuzz-build
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/huggingface_file -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/huggingface \
 		fuzz/corpus/huggingface
+	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/split_pattern -max_total_time=$(FUZZ_SECONDS) \
+		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/pattern fuzz/corpus/pattern
 	ASAN_OPTIONS=detect_leaks=0 $(FUZZ_DIR)/arguments -max_total_time=$(FUZZ_SECONDS) \
 		-rss_limit_mb=8192 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus/arguments fuzz/corpus/arguments

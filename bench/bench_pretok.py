@@ -4,7 +4,8 @@
 
 The core is timed inside tests/drivers/pretok_driver.cpp (built here with CMake), without a
 Python surface: bytes in, token numbers out. The peers are timed in this process as their
-users call them: regex.findall (str in, list of str out), tiktoken's encode_ordinary (str in,
+users call them: regex.findall (str in, list of str out; beside the scanners and the pattern
+engine, which runs any other pattern), tiktoken's encode_ordinary (str in,
 list out) with the cl100k and o200k tables that bpe-openai ships, and Hugging Face's
 byte-level BPE trainer with the GPT-2 split. Medians of --repeat runs, all in the same run.
 """
@@ -22,6 +23,7 @@ from tests import pretok_driver
 from tests.reference.patterns import EXPRESSIONS
 
 HERE = pathlib.Path(__file__).resolve().parent
+WORDS = r"\w+|\s+|[^\w\s]+"
 
 
 def median_seconds(run, repeat):
@@ -85,6 +87,22 @@ def main():
         peer = median_seconds(lambda: pattern.findall(text), max(1, args.repeat // 2))
         print(
             f"split {name:7} tessaron {mb / ours:7.1f} MB/s   regex.findall {mb / peer:6.1f} MB/s"
+        )
+
+    # The pattern engine beside the scanners on their own patterns (an outer group keeps a
+    # pattern off its scanner), and on a simple pattern without one.
+    for name, expression in [*EXPRESSIONS.items(), ("words", WORDS)]:
+        grouped = f"(?:{expression})" if name in EXPRESSIONS else expression
+        engine = core_seconds(driver, ["time-split", grouped], data, args.repeat)
+        scanner = ""
+        if name in EXPRESSIONS:
+            ours = core_seconds(driver, ["time-split", name], data, args.repeat)
+            scanner = f"scanner {mb / ours:7.1f} MB/s   "
+        pattern = regex.compile(expression)
+        peer = median_seconds(lambda: pattern.findall(text), max(1, args.repeat // 2))
+        print(
+            f"split {name:7} engine {mb / engine:6.1f} MB/s   {scanner}"
+            f"regex.findall {mb / peer:6.1f} MB/s"
         )
 
     try:

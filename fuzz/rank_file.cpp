@@ -20,7 +20,7 @@ using namespace tessaron;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const auto pattern = static_cast<pretok::SplitPattern>(data[0] % 3);
+    const pretok::SplitPattern pattern(static_cast<pretok::Scanner>(data[0] % 3));
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
 
     std::size_t covered = 0;

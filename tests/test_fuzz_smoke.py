@@ -8,11 +8,12 @@ import subprocess
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TARGETS = ["model_reader", "rank_file", "huggingface_file", "arguments"]
+TARGETS = ["model_reader", "rank_file", "huggingface_file", "split_pattern", "arguments"]
 CORPUS = {
     "model_reader": "model",
     "rank_file": "ranks",
     "huggingface_file": "huggingface",
+    "split_pattern": "pattern",
     "arguments": "arguments",
 }
 

@@ -187,8 +187,8 @@ def test_rank_tables_refused(tmp_path):
         Tokenizer.from_tiktoken(ranks, "gpt2", special_tokens={"<s>": 97})
     with pytest.raises(TypeError, match="^the tokens of ranks must be bytes, not str$"):
         Tokenizer.from_tiktoken({"a": 0}, "gpt2")
-    with pytest.raises(ValueError, match="^pattern must be "):
-        Tokenizer.from_tiktoken(ranks, r"\w+")
+    with pytest.raises(ValueError, match="^pattern cannot be run: look-behind"):
+        Tokenizer.from_tiktoken(ranks, r"(?<=a)b")
     bad = tmp_path / "bad.tiktoken"
     bad.write_text("YQ== 97\nYR== 1\n")
     with pytest.raises(ValueError, match=f"^{bad}: line 2: the token is not valid base64$"):

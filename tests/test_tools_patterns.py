@@ -7,6 +7,7 @@ import regex
 import tessaron
 from reference import split_train
 from reference.patterns import EXPRESSIONS
+from reference.pieces import pieces
 from tessaron_tools import Tokenizer
 from test_split import EDGES, random_texts
 
@@ -63,8 +64,48 @@ def test_train_files_with_a_pattern(tmp_path):
     assert tok.merges == Tokenizer.train(TEXT, 400, pattern="o200k").merges
 
 
-def test_patterns_without_a_scanner_are_refused():
-    with pytest.raises(ValueError, match="pattern"):
-        Tokenizer.train("abc", 300, pattern=r"\w+")
+WORDS = r"\w+|\s+|[^\w\s]+"
+
+
+@pytest.mark.parametrize("expression", [WORDS, r"(?i)[a-z]+|\d"])
+def test_any_other_pattern_trains_and_encodes_by_the_engine(expression, tmp_path):
+    # The second pattern leaves text that no match covers: it stays, as pieces of its own.
+    tok = Tokenizer.train(TEXT, 256 + 150, pattern=expression)
+    assert tok.merges == split_train.train(expression, TEXT, 150)
+    ids = tok.encode(TEXT)
+    assert tok.decode(ids) == TEXT
+    path = tmp_path / "m.model"
+    tok.save(path)
+    basic = tessaron.BasicTokenizer()
+    basic.load(str(path))
+    assert ids == [i for piece in pieces(expression, TEXT) for i in basic.encode(piece)]
+    again = Tokenizer.load(path)
+    assert again.encode(TEXT) == ids
+    assert again.encode_batch([TEXT[:99], TEXT], threads=2) == [tok.encode(TEXT[:99]), ids]
+    (tmp_path / "a.txt").write_text(TEXT, encoding="utf-8")
+    assert (
+        Tokenizer.train_files([tmp_path / "a.txt"], 256 + 150, pattern=expression, threads=2).merges
+        == tok.merges
+    )
+
+
+def test_patterns_the_engine_cannot_run_are_refused(tmp_path):
+    with pytest.raises(ValueError, match=r"look-behind is not supported at position 0"):
+        Tokenizer.train("abc", 300, pattern=r"(?<=a)b")
     with pytest.raises(TypeError):
         Tokenizer.train("abc", 300, pattern=b"gpt2")
+    # The model file keeps the pattern on one line.
+    for bad in ("", "a\nb", "a\r"):
+        with pytest.raises(ValueError, match="on one line"):
+            Tokenizer.train("abc", 300, pattern=bad)
+    # A stored pattern this face cannot run would give other ids than the model's: refused.
+    data = Tokenizer.train("abc", 260, pattern=WORDS).to_bytes().replace(WORDS.encode(), rb"(a)\1")
+    with pytest.raises(ValueError, match=r"^line 2: the model's pattern cannot be run: back-ref"):
+        Tokenizer.from_bytes(data)
+    path = tmp_path / "bad.model"
+    path.write_bytes(data)
+    with pytest.raises(ValueError, match=r"bad\.model:2: the model's pattern cannot be run"):
+        Tokenizer.load(path)
+    basic = tessaron.BasicTokenizer()
+    basic.load(str(path))
+    assert basic.decode(basic.encode("abc")) == "abc"

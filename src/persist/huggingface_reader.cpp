@@ -61,7 +61,7 @@ void read_byte_level(const Value& part, bool regex_allowed, std::string& pattern
     }
     if (flag(part, "use_regex", true)) {
         if (!regex_allowed) refuse(part, "ByteLevel after a Split must not split again");
-        pattern = std::string(pretok::expression_of(pretok::SplitPattern::kGpt2));
+        pattern = std::string(pretok::expression_of(pretok::Scanner::kGpt2));
     }
 }
 

@@ -42,8 +42,8 @@ void write_byte_level(bool use_regex, TextSink& out) {
 }
 
 void write_pre_tokenizer(const std::string& pattern, TextSink& out) {
-    const auto known = pretok::find_split_pattern(pattern);
-    if (pattern.empty() || known == pretok::SplitPattern::kGpt2) {
+    const auto known = pretok::find_scanner(pattern);
+    if (pattern.empty() || known == pretok::Scanner::kGpt2) {
         write_byte_level(!pattern.empty(), out);
         return;
     }

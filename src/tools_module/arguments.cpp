@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <variant>
 #include <unordered_set>
 #include <utility>
 
@@ -216,14 +217,20 @@ PyObject* to_callback(PyObject* object, const char* what) {
 std::optional<pretok::SplitPattern> to_split_pattern(PyObject* object) {
     if (object == nullptr || object == Py_None) return std::nullopt;
     if (!PyUnicode_Check(object)) type_error("pattern", "str or None", object);
-    const std::optional<pretok::SplitPattern> pattern = pretok::find_split_pattern(utf8_of(object));
-    if (!pattern) {
+    const std::string_view expression = utf8_of(object);
+    // The model file keeps the pattern on one line.
+    if (expression.empty() || expression.find_first_of("\r\n") != std::string_view::npos) {
         value_error(
-            "pattern must be \"gpt2\", \"cl100k\", \"o200k\" or the expression of one "
-            "of them, not %.200R",
+            "pattern must be a non-empty expression on one line (write \\n for a line "
+            "feed), not %.200R",
             object);
     }
-    return pattern;
+    auto pattern = pretok::split_pattern(expression);
+    if (const auto* error = std::get_if<pretok::PatternError>(&pattern)) {
+        PyErr_Format(PyExc_ValueError, "pattern cannot be run: %s", error->message.c_str());
+        throw py::ErrorAlreadySet{};
+    }
+    return std::get<pretok::SplitPattern>(std::move(pattern));
 }
 
 }  // namespace tessaron::tools

@@ -68,7 +68,7 @@ std::uint64_t to_thread_count(PyObject* object, std::uint64_t none);
 // None or a callable.
 PyObject* to_callback(PyObject* object, const char* what);
 
-// None, or one of the split patterns by name or expression; any other str is a ValueError.
+// None, a named split pattern, or an expression the pattern engine runs; else a ValueError.
 std::optional<pretok::SplitPattern> to_split_pattern(PyObject* object);
 
 }  // namespace tessaron::tools

@@ -96,7 +96,7 @@ ForeignModel from_huggingface(std::string_view json, PyObject* filename) {
         value_error(read.error);
     }
     if (!read.parts.pattern.empty()) {
-        const auto known = pretok::find_split_pattern(read.parts.pattern);
+        const auto known = pretok::find_scanner(read.parts.pattern);
         if (!known) {
             const std::string text =
                 "the split pattern is not gpt2's, cl100k's or o200k's, the only ones supported";
@@ -147,7 +147,7 @@ ForeignModel tiktoken_model(PyObject* ranks, PyObject* pattern_object, PyObject*
         value_error(derived.error);
     }
     ForeignParts parts = pretok::parts_from_ranks(derived);
-    parts.pattern = std::string(pretok::expression_of(*pattern));
+    parts.pattern = pattern->expression();
     parts.special_tokens = special_dict(specials);
     return built(parts, filename);
 }

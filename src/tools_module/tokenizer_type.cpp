@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "binding/binder.hpp"
@@ -28,6 +29,7 @@
 #include "tokenizer/basic/encode_batch.hpp"
 #include "tokenizer/basic/encode_with_specials.hpp"
 #include "tokenizer/pretok/piece_encoder.hpp"
+#include "tokenizer/pretok/split_pattern.hpp"
 #include "tools_module/arguments.hpp"
 #include "tools_module/model_formats.hpp"
 #include "tools_module/raise_errors.hpp"
@@ -98,7 +100,7 @@ PyObject* wrap(PyTypeObject* type, basic::Model model, std::optional<IdMap> ids 
     if (ids && !fits_model_file(*owned, *ids)) owned_ids = std::make_unique<IdMap>(std::move(*ids));
     auto ints = std::make_unique<py::IdInts>(owned_ids.get());
     std::unique_ptr<pretok::KnownPieces> known;
-    if (pretok::find_split_pattern(owned->pattern())) {
+    if (!owned->pattern().empty()) {
         const WithoutLock unlocked;
         known = pretok::known_pieces_of(*owned);
     }
@@ -288,6 +290,23 @@ PyObject* tokenizer_train_files(PyObject* cls, PyObject* const* args, Py_ssize_t
 
 constexpr MethodSignature kLoad{kClass, "load", {{"path"}}, py::Receiver::Type};
 
+// A stored pattern this face cannot split by would give other ids than the model's maker:
+// refused at loading rather than at every encode. `filename` may be null.
+void check_stored_pattern(const basic::Model& model, PyObject* filename) {
+    if (model.pattern().empty()) return;
+    const auto pattern = pretok::split_pattern(model.pattern());
+    const auto* error = std::get_if<pretok::PatternError>(&pattern);
+    if (error == nullptr) return;
+    if (filename != nullptr) {
+        PyErr_Format(PyExc_ValueError, "%S:2: the model's pattern cannot be run: %s", filename,
+                     error->message.c_str());
+    } else {
+        PyErr_Format(PyExc_ValueError, "line 2: the model's pattern cannot be run: %s",
+                     error->message.c_str());
+    }
+    throw py::ErrorAlreadySet{};
+}
+
 PyObject* tokenizer_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
     return guarded([&] {
@@ -300,6 +319,7 @@ PyObject* tokenizer_load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
             status = persist::read_model_file(model, path.bytes);
         }
         if (!status.ok()) raise_file_error(status.error(), path.name.get());
+        check_stored_pattern(model, path.name.get());
         return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(model));
     });
 }
@@ -322,6 +342,7 @@ PyObject* tokenizer_from_bytes(PyObject* cls, PyObject* const* args, Py_ssize_t 
             status = persist::read_model_bytes(model, data.view());
         }
         if (!status.ok()) raise_model_error(status.error());
+        check_stored_pattern(model, nullptr);
         return wrap(reinterpret_cast<PyTypeObject*>(cls), std::move(model));
     });
 }
@@ -666,10 +687,14 @@ PyMethodDef methods[] = {
            "progress: called with (rules_done, rules_wanted) on the calling thread about ten\n"
            "times a second and once at the end. Ctrl-C, or an exception from progress, stops\n"
            "training and is raised. The interpreter lock is released while training.\n"
-           "pattern: \"gpt2\", \"cl100k\" or \"o200k\" (or the expression of one): pairs are\n"
-           "counted only inside the pieces the pattern cuts the text into, the model keeps the\n"
-           "pattern, and encoding then splits the same way. Training may then stop early, once\n"
-           "every piece is one token."),
+           "pattern: \"gpt2\", \"cl100k\" or \"o200k\" (or the expression of one, run by a\n"
+           "hand-written splitter), or any other regular expression in the syntax of Python's\n"
+           "regex module, giving the pieces regex.finditer gives (whole matches; groups do not\n"
+           "matter). Text that no match covers is kept as a piece of its own, where findall\n"
+           "would drop it; empty matches make no piece. Look-behind, back-references and\n"
+           "atomic groups are refused with ValueError. Pairs are counted only inside the\n"
+           "pieces, the model keeps the pattern, and encoding then splits the same way.\n"
+           "Training may then stop early, once every piece is one token."),
     method(kTrainFiles, tokenizer_train_files, kMaker,
            "Learn a tokenizer from the bytes of the files, concatenated in the order given.\n\n"
            "The files are read as bytes whatever they hold, without making a Python object of\n"
@@ -677,10 +702,11 @@ PyMethodDef methods[] = {
     method(kLoad, tokenizer_load, kMaker,
            "The tokenizer stored in a model file (a str or os.PathLike path), as written by\n"
            "save() or by tessaron.BasicTokenizer.save_model. A file that cannot be read raises\n"
-           "OSError with errno and filename set; a file that is not a model raises ValueError."),
+           "OSError with errno and filename set; a file that is not a model, or whose pattern\n"
+           "cannot be run, raises ValueError."),
     method(kFromBytes, tokenizer_from_bytes, kMaker,
            "The tokenizer stored in the bytes of a model file, as to_bytes() gives them.\n"
-           "Bytes that are not a model raise ValueError."),
+           "Bytes that are not a model, or whose pattern cannot be run, raise ValueError."),
     method(kTokenBytes, tokenizer_token_bytes, kFastcall,
            "The bytes of the token with this id. An unknown id raises ValueError."),
     method(kEncode, tokenizer_encode, kFastcall,

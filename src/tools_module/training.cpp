@@ -80,8 +80,7 @@ basic::Model learn(UnlockedSession& session, std::span<const std::uint8_t> text,
             for (std::size_t i = 0; i < rules->size(); ++i) {
                 merges.insert({(*rules)[i].left, (*rules)[i].right}, 256 + i);
             }
-            model.replace(std::move(merges), {},
-                          std::string(pretok::expression_of(*settings.pattern)));
+            model.replace(std::move(merges), {}, settings.pattern->expression());
         }
     } else {
         finished = model.train(text, 256 + settings.rules_wanted, settings.threads, hook);

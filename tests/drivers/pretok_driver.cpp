@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <variant>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -164,7 +165,7 @@ int write_model_of_ranks(SplitPattern pattern, const std::string& rank_path,
     if (!loaded) return 4;
     auto& [model, derived] = *loaded;
     tessaron::basic::MergeMap merges = model.merges();
-    model.replace(std::move(merges), {}, std::string(expression_of(pattern)));
+    model.replace(std::move(merges), {}, pattern.expression());
     if (!tessaron::persist::write_model_file(model, out).ok()) return 3;
     for (const tessaron::TokenId rank : derived.rank_of_id) std::cout << rank << '\n';
     return 0;
@@ -215,13 +216,14 @@ int time_command(const std::string& command, SplitPattern pattern, char** rest, 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
     const std::string command = argv[1];
-    const auto pattern = find_split_pattern(argv[2]);
-    if (!pattern) {
-        std::cerr << "no scanner for " << argv[2] << "\n";
-        return 2;
+    auto compiled = split_pattern(argv[2]);
+    if (const auto* error = std::get_if<PatternError>(&compiled)) {
+        std::cerr << error->message << "\n";
+        return 5;
     }
+    const auto pattern = std::optional(std::get<SplitPattern>(std::move(compiled)));
     if (command == "expression") {
-        std::cout << expression_of(*pattern);
+        std::cout << pattern->expression();
         return 0;
     }
     if (command == "split") return split(*pattern);

@@ -3,13 +3,12 @@ distinct piece, weighted by its count, after every merge; the smallest pair wins
 
 from collections import Counter
 
-import regex
-
+from reference.pieces import pieces
 from reference.train import merge_pair
 
 
 def train(expression, text, merges_wanted):
-    words = Counter(tuple(p.encode()) for p in regex.findall(expression, text))
+    words = Counter(tuple(p.encode()) for p in pieces(expression, text))
     merges = []
     for i in range(merges_wanted):
         counts = Counter()

@@ -14,10 +14,15 @@ std::uint32_t special_token_number(const Model& model, std::size_t index) {
 
 void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
                           pretok::KnownPieces* known, std::vector<std::uint32_t>& out) {
+    // A model that carries a split pattern encodes each of its pieces on its own.
     std::optional<pretok::PieceEncoder> split;
-    if (const auto pattern = pretok::find_split_pattern(model.pattern())) {
+    if (!model.pattern().empty()) {
+        auto pattern = pretok::split_pattern(model.pattern());
+        // Models get a pattern only once it was found to run.
+        check(std::holds_alternative<pretok::SplitPattern>(pattern), "a pattern that cannot run");
         check(known != nullptr, "a split pattern without its table of pieces");
-        split.emplace(model.encode_tables(), *pattern, *known);
+        split.emplace(model.encode_tables(), std::get<pretok::SplitPattern>(std::move(pattern)),
+                      *known);
     }
     auto encode_piece = [&](std::string_view piece) {
         if (split) {

@@ -21,7 +21,7 @@ std::size_t cut_from(std::string_view text, std::size_t from) {
     return text.size();
 }
 
-void count_into(PieceTable& table, SplitPattern pattern, std::string_view text) {
+void count_into(PieceTable& table, const SplitPattern& pattern, std::string_view text) {
     for_each_piece(pattern, text, [&](std::size_t begin, std::size_t end) {
         table.add(text.substr(begin, end - begin), 1);
     });
@@ -33,7 +33,9 @@ std::vector<PieceCount> count_pieces(SplitPattern pattern, std::string_view text
                                      std::uint64_t threads) {
     std::vector<PieceTable> tables;
     const std::uint64_t seed = random_seed();
-    if (threads >= 2 && text.size() >= 2 * threads) {
+    // Cutting the text is safe for the scanners' patterns only: another pattern may match
+    // across any cut, or anchor at the start of a part.
+    if (threads >= 2 && text.size() >= 2 * threads && pattern.scanner()) {
         // More parts than threads, so that an unlucky cut does not leave one thread all.
         const std::size_t parts = static_cast<std::size_t>(threads) * 4;
         std::vector<std::size_t> cuts{0};

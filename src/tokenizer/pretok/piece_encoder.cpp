@@ -25,7 +25,7 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
     auto known = std::make_unique<KnownPieces>(ids.size(), words);
     // A token's bytes need not encode to the token itself (rules learned elsewhere, or edited),
     // so each is merged like any piece; the 256 single bytes never reach the table.
-    PieceEncoder encoder(tables, SplitPattern::kGpt2, *known);  // only merges: any pattern
+    PieceEncoder encoder(tables, SplitPattern(Scanner::kGpt2), *known);  // only merges: any pattern
     std::vector<std::uint32_t> tokens;
     for (std::size_t t = 256; t < ids.size(); ++t) {
         const std::string* bytes = model.token_bytes(ids[t]);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tokenizer/basic/encode_tables.hpp"
@@ -26,7 +27,11 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model);
 class PieceEncoder {
 public:
     PieceEncoder(const basic::EncodeTables& tables, SplitPattern pattern, KnownPieces& known)
-        : tables_(tables), pattern_(pattern), known_(known), ordered_(tables), rounds_(tables) {}
+        : tables_(tables),
+          pattern_(std::move(pattern)),
+          known_(known),
+          ordered_(tables),
+          rounds_(tables) {}
 
     // Appends the tokens of `text` (the tables' dense numbering) to `out`.
     void encode(std::string_view text, std::vector<std::uint32_t>& out);

@@ -1,21 +1,48 @@
-// The split patterns that run on hand-written scanners, by name or by their expression.
+// How a text is cut into pieces: by one of the hand-written scanners, for the three named
+// patterns, or by the pattern engine for any other expression.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <variant>
+
+#include "tokenizer/pretok/regex_program.hpp"
 
 namespace tessaron::pretok {
 
-enum class SplitPattern { kGpt2, kCl100k, kO200k };
+enum class Scanner { kGpt2, kCl100k, kO200k };
 
-// "gpt2", "cl100k", "o200k", or the expression of one of them as model files and the
-// libraries that made them write it.
-std::optional<SplitPattern> find_split_pattern(std::string_view name_or_expression);
+// Cheap to copy: a compiled program is shared.
+class SplitPattern {
+public:
+    explicit SplitPattern(Scanner scanner);
+    SplitPattern(std::string expression, std::shared_ptr<const RegexProgram> program)
+        : expression_(std::move(expression)), program_(std::move(program)) {}
 
-std::string_view name_of(SplitPattern pattern);
+    std::optional<Scanner> scanner() const { return scanner_; }
+    // Set when there is no scanner.
+    const RegexProgram* program() const { return program_.get(); }
+    // What a model file stores.
+    const std::string& expression() const { return expression_; }
+
+private:
+    std::optional<Scanner> scanner_;
+    std::string expression_;
+    std::shared_ptr<const RegexProgram> program_;
+};
+
+// "gpt2", "cl100k", "o200k" or the expression of one of them as model files and the libraries
+// that made them write it: its scanner; any other expression: its program, or why the engine
+// cannot run it. Programs are compiled once per process and kept.
+std::variant<SplitPattern, PatternError> split_pattern(std::string_view name_or_expression);
+
+// The scanner of "gpt2", "cl100k", "o200k" or of the expression of one of them.
+std::optional<Scanner> find_scanner(std::string_view name_or_expression);
 // The expression a model file stores.
-std::string_view expression_of(SplitPattern pattern);
+std::string_view expression_of(Scanner scanner);
 // The same spelled so that Hugging Face's regex engine splits alike.
-std::string_view huggingface_expression_of(SplitPattern pattern);
+std::string_view huggingface_expression_of(Scanner scanner);
 
 }  // namespace tessaron::pretok
