@@ -180,3 +180,13 @@ def test_refused_constructs_name_what_and_where(driver):
         done = subprocess.run([driver, "split", expression], input=b"", capture_output=True)
         assert done.returncode == 5, expression
         assert message in done.stderr.decode(), (expression, done.stderr)
+
+
+def test_automaton_bounds_fall_back_to_the_vm(driver):
+    # Far more states than the automaton keeps, and more kinds of character than it tells
+    # apart: the searches it gives up are the VM's, with the same pieces.
+    rng = random.Random(9)
+    check(driver, r"[ab]*a[ab]{12}|\s", ["".join(rng.choice("ab") for _ in range(30_000)) + " a"])
+    letters = "".join(chr(0x100 + i) for i in range(400))
+    text = "".join(rng.choice(letters + "x ") for _ in range(5000))
+    check(driver, "|".join(letters) + r"|x+", [text])

@@ -40,7 +40,29 @@ struct RegexMatcher::Position {
 };
 
 RegexMatcher::RegexMatcher(const RegexProgram& program)
-    : program_(program), seen_(program.code.size(), 0) {}
+    : program_(program), dfa_(program), seen_(program.code.size(), 0) {}
+
+bool RegexMatcher::passes(Op op, std::uint32_t arg, const Position& here) const {
+    switch (op) {
+    case Op::kAhead: return !here.at_end && program_.sets[arg].contains(here.after);
+    case Op::kNotAhead: return here.at_end || !program_.sets[arg].contains(here.after);
+    default: break;
+    }
+    switch (static_cast<Assertion>(arg)) {
+    case kTextStart: return here.at_start;
+    case kTextEnd: return here.at_end;
+    case kEndOrFinalNewline: return here.at_end || here.final_newline;
+    case kLineStart: return here.at_start || here.before == '\n';
+    case kLineEnd: return here.at_end || here.after == '\n';
+    case kWordBoundary:
+    case kNotWordBoundary: {
+        const bool word_before = !here.at_start && is_word(here.before);
+        const bool word_after = !here.at_end && is_word(here.after);
+        return (word_before != word_after) == (arg == kWordBoundary);
+    }
+    }
+    return false;
+}
 
 bool RegexMatcher::follow(std::uint32_t pc, std::size_t start, const Position& here,
                           std::vector<Thread>& into) {
@@ -62,35 +84,11 @@ bool RegexMatcher::follow(std::uint32_t pc, std::size_t start, const Position& h
             stack_.push_back(in.next);
             break;
         case Op::kJump: stack_.push_back(in.arg); break;
+        case Op::kAssert:
         case Op::kAhead:
-            if (!here.at_end && program_.sets[in.arg].contains(here.after)) {
-                stack_.push_back(in.next);
-            }
-            break;
         case Op::kNotAhead:
-            if (here.at_end || !program_.sets[in.arg].contains(here.after)) {
-                stack_.push_back(in.next);
-            }
+            if (passes(in.op, in.arg, here)) stack_.push_back(in.next);
             break;
-        case Op::kAssert: {
-            bool pass = false;
-            switch (static_cast<Assertion>(in.arg)) {
-            case kTextStart: pass = here.at_start; break;
-            case kTextEnd: pass = here.at_end; break;
-            case kEndOrFinalNewline: pass = here.at_end || here.final_newline; break;
-            case kLineStart: pass = here.at_start || here.before == '\n'; break;
-            case kLineEnd: pass = here.at_end || here.after == '\n'; break;
-            case kWordBoundary:
-            case kNotWordBoundary: {
-                const bool word_before = !here.at_start && is_word(here.before);
-                const bool word_after = !here.at_end && is_word(here.after);
-                pass = (word_before != word_after) == (in.arg == kWordBoundary);
-                break;
-            }
-            }
-            if (pass) stack_.push_back(in.next);
-            break;
-        }
         }
     }
     return false;
