@@ -92,6 +92,13 @@ def random_pattern(rng, depth=0):
     return "|".join(branches)
 
 
+def test_ignoring_case_as_regex_does(driver):
+    # `regex`'s relation is neither symmetric nor transitive for the dotted and dotless i.
+    texts = ["iIıİ ix Ix ıx İx", "KkK ſsS 'S 'ſ", "ǄǅǆDž ΣσςΐΰϐβẞßΩωΩ"]
+    for expression in (r"(?i)i", r"(?i)I", r"(?i)ı|İ", r"(?i)[h-j]+|[^i]", r"(?i)σ|ß|ω|k|ǅ|β"):
+        check(driver, expression, texts)
+
+
 def test_random_patterns(driver):
     rng = random.Random(16)
     texts = EDGES[:12] + random_texts(150, seed=5) + ["aAbB 'ſ'S Kk\u212a\n1é\u0301\n"]

@@ -72,25 +72,14 @@ void CodePointSet::negate() {
 
 void CodePointSet::close_under_case() {
     normalize();
+    // What a member matches ignoring case; not followed further, as `regex` does not.
     std::vector<std::pair<char32_t, char32_t>> added;
-    for (std::size_t k = 0; k < kCaseNextCount; ++k) {
-        const char32_t c = kCaseNext[2 * k];
-        if (contains(c)) {
-            const char32_t other = kCaseNext[2 * k + 1];
-            added.emplace_back(other, other);
-        }
+    for (std::size_t k = 0; k < kCasePairCount; ++k) {
+        if (contains(kCasePairs[2 * k]))
+            added.emplace_back(kCasePairs[2 * k + 1], kCasePairs[2 * k + 1]);
     }
-    // The code points equal ignoring case form cycles of `next`: follow each new one round.
-    while (!added.empty()) {
-        ranges_.insert(ranges_.end(), added.begin(), added.end());
-        normalize();
-        std::vector<std::pair<char32_t, char32_t>> more;
-        for (const auto& [c, unused] : added) {
-            const char32_t next = next_case_equal(c);
-            if (!contains(next)) more.emplace_back(next, next);
-        }
-        added = std::move(more);
-    }
+    ranges_.insert(ranges_.end(), added.begin(), added.end());
+    normalize();
 }
 
 }  // namespace tessaron::pretok

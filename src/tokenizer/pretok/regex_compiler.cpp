@@ -188,9 +188,7 @@ private:
         CodePointSet set;
         set.add(c, c);
         if (flags.ignore_case) {
-            for (char32_t other = next_case_equal(c); other != c; other = next_case_equal(other)) {
-                set.add(other, other);
-            }
+            for_each_case_equal(c, [&](char32_t other) { set.add(other, other); });
         }
         return set;
     }

@@ -52,10 +52,9 @@ inline constexpr std::uint32_t kPropertyBlock = 128;
 extern const std::uint16_t kPropertyBlocks[0x110000 / kPropertyBlock];
 extern const std::uint8_t kPropertiesInBlocks[];
 
-// Pairs (code point, the next code point equal to it ignoring case), sorted; the next ones
-// of a code point go round all those equal to it.
-extern const std::size_t kCaseNextCount;
-extern const char32_t kCaseNext[];
+// Pairs (code point, another code point it matches ignoring case), sorted.
+extern const std::size_t kCasePairCount;
+extern const char32_t kCasePairs[];
 
 inline std::uint8_t properties_of(char32_t code_point) {
     const std::uint32_t block = kPropertyBlocks[code_point / kPropertyBlock];
@@ -66,8 +65,20 @@ inline GeneralCategory category_of(char32_t code_point) {
     return static_cast<GeneralCategory>(properties_of(code_point) & kCategoryBits);
 }
 
-// The next code point equal to `code_point` ignoring case, or `code_point` itself when no
-// other one is.
-char32_t next_case_equal(char32_t code_point);
+// Calls f with each other code point that `code_point` matches ignoring case.
+template <class F>
+void for_each_case_equal(char32_t code_point, F&& f) {
+    std::size_t lo = 0;
+    std::size_t hi = kCasePairCount;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (kCasePairs[2 * mid] < code_point) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    for (; lo < kCasePairCount && kCasePairs[2 * lo] == code_point; ++lo) f(kCasePairs[2 * lo + 1]);
+}
 
 }  // namespace tessaron::pretok
