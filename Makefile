@@ -61,9 +61,10 @@ clean:
 	rm -rf build $(VENV) $(SAN_VENV) $(STEPS_VENV)
 
 # The training tests against a build in which every merge step runs on the worker pool,
-# however few occurrences it has, so that small texts cross the stretch boundaries, in which
-# tokens of 7 bytes and more keep their length in the training sequence's long form, and in
-# which every text trains with the 64-bit positions of texts over 4 GiB.
+# however few occurrences it has, and texts of a few KiB are indexed in chunks, so that small
+# texts cross the stretch and chunk boundaries; in which tokens of 7 bytes and more keep their
+# length in the training sequence's long form; and in which every text trains with the 64-bit
+# positions of texts over 4 GiB.
 STEPS_VENV := .venv-pool-steps
 
 $(STEPS_VENV)/bin/python:
@@ -75,6 +76,7 @@ test-pool-steps: $(STEPS_VENV)/bin/python
 		--config-settings=cmake.define.TESSARON_PARALLEL_MERGE_MIN=1 \
 		--config-settings=cmake.define.TESSARON_LONG_TOKEN_MIN=7 \
 		--config-settings=cmake.define.TESSARON_NARROW_POSITIONS_MAX=0 \
+		--config-settings=cmake.define.TESSARON_SETUP_BLOCK=1024 \
 		--config-settings=build-dir=build/pool-steps
 	$(STEPS_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/test_train.py
 

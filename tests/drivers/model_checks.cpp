@@ -106,20 +106,23 @@ void hook_sees_every_merge_and_stop_leaves_the_model_whole() {
 }
 
 // On a large text the first count and index take seconds: the hook is asked during them too,
-// so that a caller can stop before the first merge.
+// so that a caller can stop before the first merge; with 2 threads the index runs on the pool.
 void hook_is_asked_before_the_first_merge_of_a_large_text() {
     std::string text;
     while (text.size() < (std::size_t{40} << 20)) text += sample_text();
-    std::vector<std::uint64_t> done;
-    Model model = loaded_model();
-    const Model before = loaded_model();
-    const bool stopped = !model.train(bytes_of(text), 260, 1, [&](std::uint64_t d, std::uint64_t) {
-        done.push_back(d);
-        return done.size() < 3;
-    });
-    expect(stopped, "a hook that says stop during the index stops training");
-    expect(done.size() == 3 && done.back() == 0, "hook asked three times before any merge");
-    expect(same(model, before), "a training stopped in its index leaves the model as it was");
+    for (std::uint64_t threads : {1, 2}) {
+        std::vector<std::uint64_t> done;
+        Model model = loaded_model();
+        const Model before = loaded_model();
+        const bool stopped =
+            !model.train(bytes_of(text), 260, threads, [&](std::uint64_t d, std::uint64_t) {
+                done.push_back(d);
+                return done.size() < 3;
+            });
+        expect(stopped, "a hook that says stop during the index stops training");
+        expect(done.size() == 3 && done.back() == 0, "hook asked three times before any merge");
+        expect(same(model, before), "a training stopped in its index leaves the model as it was");
+    }
 }
 
 void training_keeps_the_pattern_and_drops_the_rest() {

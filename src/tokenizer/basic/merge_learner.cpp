@@ -24,6 +24,11 @@
 #ifndef TESSARON_PARALLEL_MERGE_MIN
 #define TESSARON_PARALLEL_MERGE_MIN 1024
 #endif
+// Bytes of text the first count and index take between questions to the caller; test builds
+// set a few KiB so that small texts are indexed in chunks on the pool.
+#ifndef TESSARON_SETUP_BLOCK
+#define TESSARON_SETUP_BLOCK (1u << 24)
+#endif
 
 namespace tessaron::basic {
 
@@ -83,7 +88,11 @@ public:
     bool index(std::span<const std::uint8_t> bytes, std::uint64_t num_threads,
                const std::function<bool()>& keep_going) {
         if (stretches_.size() > 1) {
-            return index_byte_pairs(bytes, count_pairs_chunked(bytes, num_threads), keep_going);
+            BytePairCounts counts = count_pairs_chunked(bytes, num_threads);
+            if (bytes.size() > 2 * kSetupBlock) {
+                return index_byte_pairs_in_chunks(bytes, counts, keep_going);
+            }
+            return index_byte_pairs(bytes, counts, keep_going);
         }
         BytePairCounts counts(kBytePairs, 0);
         for (std::size_t begin = 0; begin + 1 < bytes.size(); begin += kSetupBlock) {
@@ -152,7 +161,7 @@ private:
     // than it saves. The test build sets it to 1.
     static constexpr std::uint32_t kParallelMerge = TESSARON_PARALLEL_MERGE_MIN;
     static constexpr std::uint64_t kMaxStretches = 256;
-    static constexpr std::size_t kSetupBlock = std::size_t{1} << 24;
+    static constexpr std::size_t kSetupBlock = TESSARON_SETUP_BLOCK;
     // Pairs that a merge forms fewer times than the threshold get no record until the best
     // count falls below it, and then the threshold halves: most formed pairs are rare, and
     // their records would dominate memory. The last rule learned on prose and code occurs
@@ -243,6 +252,90 @@ private:
             last[k] = p;
         }
         return true;
+    }
+
+    // A chunk's part of one byte pair's list: while summing up, its first and last position
+    // and the bytes of the gaps after the first; then where the part goes in the arena and
+    // the position its first gap counts from.
+    struct ChunkPart {
+        std::uint64_t bytes = 0;
+        std::uint32_t first = kMissing;
+        std::uint32_t last = 0;
+    };
+
+    // index_byte_pairs on the pool: the text is cut into chunks of at most a block, one per
+    // thread at a time. A pass sums up each chunk's part of every list, the lists are laid out
+    // from the sums, and a second pass writes each chunk's parts. `keep_going` is asked
+    // between rounds of chunks.
+    bool index_byte_pairs_in_chunks(std::span<const std::uint8_t> bytes,
+                                    const BytePairCounts& counts,
+                                    const std::function<bool()>& keep_going) {
+        parallel::WorkerPool& pool = parallel::WorkerPool::global();
+        const std::size_t pairs = bytes.size() - 1;
+        const std::size_t threads = std::min(stretches_.size(), pool.size() + 1);
+        const std::size_t rounds = (pairs + threads * kSetupBlock - 1) / (threads * kSetupBlock);
+        const std::size_t chunks = threads * rounds;
+        const std::size_t chunk = (pairs + chunks - 1) / chunks;
+        std::vector<ChunkPart> parts(chunks * kBytePairs);
+        const auto key = [&](std::size_t p) {
+            return (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
+        };
+        const auto in_rounds = [&](const std::function<void(std::size_t, ChunkPart*)>& body) {
+            for (std::size_t round = 0; round < rounds; ++round) {
+                if (round != 0 && !keep_going()) return false;
+                pool.run_here(threads, [&](std::size_t k) {
+                    const std::size_t c = round * threads + k;
+                    body(c, parts.data() + c * kBytePairs);
+                });
+            }
+            return true;
+        };
+        const bool summed = in_rounds([&](std::size_t c, ChunkPart* part) {
+            for (std::size_t p = c * chunk; p < std::min((c + 1) * chunk, pairs); ++p) {
+                ChunkPart& to = part[key(p)];
+                const auto position = static_cast<std::uint32_t>(p);
+                if (to.first == kMissing) {
+                    to.first = position;
+                } else {
+                    to.bytes += gap_size(position - to.last);
+                }
+                to.last = position;
+            }
+        });
+        if (!summed || !keep_going()) return false;
+        records_.resize(kBytePairs);
+        std::uint64_t offset = 0;
+        std::uint64_t total = 0;
+        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
+            const auto count = static_cast<std::uint32_t>(counts[k]);
+            records_[k] = {k >> 8, k & 0xFF, count, count, offset};
+            total += count;
+            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
+            std::uint32_t last = 0;
+            for (std::size_t c = 0; c < chunks; ++c) {
+                ChunkPart& part = parts[c * kBytePairs + k];
+                if (part.first == kMissing) continue;
+                const std::uint64_t inner = part.bytes;
+                part.bytes = offset;
+                offset += gap_size(part.first - last) + inner;
+                part.first = last;
+                last = part.last;
+            }
+        }
+        check(total == pairs, "byte pair counts do not add up to the text");
+        // The slack lets merge steps append lists for a while before the arena is compacted.
+        arena_.reserve(offset + offset / 2 + 64);
+        arena_.resize(offset);
+        return in_rounds([&](std::size_t c, ChunkPart* part) {
+            for (std::size_t p = c * chunk; p < std::min((c + 1) * chunk, pairs); ++p) {
+                ChunkPart& to = part[key(p)];
+                PositionWriter writer(arena_.data() + to.bytes);
+                writer.resume_after(to.first);
+                writer.put(static_cast<std::uint32_t>(p));
+                to.bytes = static_cast<std::uint64_t>(writer.end() - arena_.data());
+                to.first = static_cast<std::uint32_t>(p);
+            }
+        });
     }
 
     // Indexes every pair of the current sequence that occurs at least `threshold` times
