@@ -258,9 +258,10 @@ private:
     // and the bytes of the gaps after the first; then where the part goes in the arena and
     // the position its first gap counts from.
     struct ChunkPart {
+        static constexpr std::uint64_t kNone = ~std::uint64_t{0};
         std::uint64_t bytes = 0;
-        std::uint32_t first = kMissing;
-        std::uint32_t last = 0;
+        std::uint64_t first = kNone;
+        std::uint64_t last = 0;
     };
 
     // index_byte_pairs on the pool: the text is cut into chunks of at most a block, one per
@@ -293,13 +294,12 @@ private:
         const bool summed = in_rounds([&](std::size_t c, ChunkPart* part) {
             for (std::size_t p = c * chunk; p < std::min((c + 1) * chunk, pairs); ++p) {
                 ChunkPart& to = part[key(p)];
-                const auto position = static_cast<std::uint32_t>(p);
-                if (to.first == kMissing) {
-                    to.first = position;
+                if (to.first == ChunkPart::kNone) {
+                    to.first = p;
                 } else {
-                    to.bytes += gap_size(position - to.last);
+                    to.bytes += gap_size(p - to.last);
                 }
-                to.last = position;
+                to.last = p;
             }
         });
         if (!summed || !keep_going()) return false;
@@ -307,14 +307,14 @@ private:
         std::uint64_t offset = 0;
         std::uint64_t total = 0;
         for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            const auto count = static_cast<std::uint32_t>(counts[k]);
+            const auto count = static_cast<Position>(counts[k]);
             records_[k] = {k >> 8, k & 0xFF, count, count, offset};
             total += count;
             if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
-            std::uint32_t last = 0;
+            std::uint64_t last = 0;
             for (std::size_t c = 0; c < chunks; ++c) {
                 ChunkPart& part = parts[c * kBytePairs + k];
-                if (part.first == kMissing) continue;
+                if (part.first == ChunkPart::kNone) continue;
                 const std::uint64_t inner = part.bytes;
                 part.bytes = offset;
                 offset += gap_size(part.first - last) + inner;
@@ -331,9 +331,9 @@ private:
                 ChunkPart& to = part[key(p)];
                 PositionWriter writer(arena_.data() + to.bytes);
                 writer.resume_after(to.first);
-                writer.put(static_cast<std::uint32_t>(p));
+                writer.put(p);
                 to.bytes = static_cast<std::uint64_t>(writer.end() - arena_.data());
-                to.first = static_cast<std::uint32_t>(p);
+                to.first = p;
             }
         });
     }
