@@ -123,6 +123,20 @@ def test_full_device(work, args):
     assert r.stderr.decode() == f"{command}: error: cannot write {name}: No space left on device\n"
 
 
+def test_full_device_while_the_next_batch_encodes(work):
+    # The first write fails while the second megabyte is still encoding on the pool; the
+    # command must still end with its one line, not abort at the interpreter's exit.
+    if not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full here")
+    big_text(work / "big.txt", 4)
+    for _ in range(6):
+        r = run("encode", "-m", "m.model", "big.txt", "-o", "/dev/full", cwd=work)
+        assert (r.returncode, r.stderr.decode()) == (
+            1,
+            "tessaron encode: error: cannot write /dev/full: No space left on device\n",
+        )
+
+
 def test_links_are_followed_and_permission_bits_kept(work):
     os.chmod(work / "out.ids", 0o640)
     os.symlink("out.ids", work / "link.ids")

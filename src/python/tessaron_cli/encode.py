@@ -73,20 +73,29 @@ def run(args) -> int:
         reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,
     ):
         previous: Optional[Tuple[Pending, int]] = None
-        for texts, size in batches(args, srcs):
-            encoding = Pending(
-                functools.partial(
-                    tokenizer.encode_batch_lines,
-                    texts,
-                    threads=args.jobs,
-                    allowed_special=special,
+        encoding: Optional[Pending] = None
+        try:
+            for texts, size in batches(args, srcs):
+                encoding = Pending(
+                    functools.partial(
+                        tokenizer.encode_batch_lines,
+                        texts,
+                        threads=args.jobs,
+                        allowed_special=special,
+                    )
                 )
-            )
+                if previous is not None:
+                    write(out, bar, *previous)
+                previous = encoding, size
             if previous is not None:
                 write(out, bar, *previous)
-            previous = encoding, size
-        if previous is not None:
-            write(out, bar, *previous)
+        except Exception:
+            # A batch still encoding when the command fails must end before the interpreter
+            # does: a thread coming back to a finished interpreter is stopped by force, which
+            # the native code under it does not survive.
+            if encoding is not None:
+                encoding.helper.join()
+            raise
     return 0
 
 
