@@ -4,6 +4,7 @@ import random
 
 import pytest
 
+from tessaron_cli.lines import split_lines
 from tessaron_tools import Tokenizer
 
 
@@ -90,3 +91,45 @@ def test_batch_errors(tok, texts, threads, exc):
         tok.encode_batch(texts, threads=threads)
     with pytest.raises(exc):
         tok.encode_batch_lines(texts, threads=threads)
+
+
+@pytest.mark.parametrize("threads", [1, 2, 5])
+@pytest.mark.parametrize(
+    "data",
+    [
+        b"",
+        b"\n",
+        b"\n\n",
+        b"no line feed",
+        b"one\n",
+        b"two\r\nlines\n\nand a last without",
+        "東京\né\n\n",
+        bytearray(b"copied\nlines\n"),
+        memoryview(b"x" * 70_000 + b"\n" + b"token batch\n" * 30_000),
+    ],
+    ids=repr,
+)
+def test_lines_of_data_are_its_lines_written_out(tok, threads, data):
+    # The command line's idea of a line, found natively: the same as splitting in Python.
+    raw = data.encode() if isinstance(data, str) else bytes(data)
+    expected = tok.encode_batch_lines(split_lines(raw))
+    assert tok.encode_lines(data, threads=threads) == expected
+    assert tok.encode_lines(data, threads=threads).count(b"\n") == len(split_lines(raw))
+
+
+def test_lines_of_data_with_special_tokens():
+    tok = Tokenizer.from_bytes(b"tessaron v1\n\n2\n<s> 18446744073709551615\n<t> 300\n97 97\n")
+    special = {"allowed_special": "all"}
+    assert (
+        tok.encode_lines("<s>aa\naaa<t>\n", **special) == b"18446744073709551615 256\n256 97 300\n"
+    )
+    assert tok.encode_lines("<s>\n") == tok.encode_batch_lines(["<s>"])
+
+
+@pytest.mark.parametrize(
+    "data, threads, exc",
+    [(["a list"], None, TypeError), ("\ud800", None, UnicodeEncodeError), ("ok", 0, ValueError)],
+)
+def test_lines_of_data_errors(tok, data, threads, exc):
+    with pytest.raises(exc):
+        tok.encode_lines(data, threads=threads)

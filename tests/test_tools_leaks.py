@@ -50,6 +50,7 @@ def calls(tmp_path):
         "encode_batch": lambda: tok.encode_batch([TEXT, TEXT.encode()] * 4, threads=2),
         "encode_batch/bad item": lambda: expect(TypeError, tok.encode_batch, [TEXT, 5]),
         "encode_batch_lines": lambda: tok.encode_batch_lines([TEXT, bytearray(b"ab")] * 4),
+        "encode_lines": lambda: tok.encode_lines(bytearray((TEXT + "\n").encode() * 4), threads=2),
         "decode": lambda: tok.decode(ids),
         "decode_bytes": lambda: tok.decode_bytes(ids),
         "decode/unknown": lambda: expect(ValueError, tok.decode, ids + [10**6]),

@@ -88,6 +88,14 @@ class Tokenizer:
         allowed_special: _Special = (),
     ) -> bytes:
         """encode_batch() as text: a line of decimal ids, space-separated, per text."""
+    def encode_lines(
+        self,
+        data: _Text,
+        *,
+        threads: SupportsIndex | None = None,
+        allowed_special: _Special = (),
+    ) -> bytes:
+        """encode_batch_lines() of the lines of data, split at line feeds."""
     def decode_bytes(self, ids: Iterable[SupportsIndex]) -> bytes:
         """The exact bytes of the tokens, joined."""
     def decode(self, ids: Iterable[SupportsIndex], errors: str = "replace") -> str:

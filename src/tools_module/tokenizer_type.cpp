@@ -480,6 +480,19 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize
     });
 }
 
+// One bytes object of the pieces, each freed once copied.
+Ref joined_pieces(std::vector<std::string>& pieces) {
+    std::size_t total = 0;
+    for (const std::string& piece : pieces) total += piece.size();
+    Ref joined = Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total)));
+    char* at = PyBytes_AS_STRING(joined.get());
+    for (std::string& piece : pieces) {
+        at = std::copy(piece.begin(), piece.end(), at);
+        std::string().swap(piece);
+    }
+    return joined;
+}
+
 constexpr MethodSignature kEncodeBatchLines{
     kClass,
     "encode_batch_lines",
@@ -498,16 +511,33 @@ PyObject* tokenizer_encode_batch_lines(PyObject* self, PyObject* const* args, Py
                                                object_of(self).known, batch.threads,
                                                object_of(self).ids);
         }
-        std::size_t total = 0;
-        for (const std::string& piece : pieces) total += piece.size();
-        Ref joined =
-            Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total)));
-        char* at = PyBytes_AS_STRING(joined.get());
-        for (std::string& piece : pieces) {
-            at = std::copy(piece.begin(), piece.end(), at);
-            std::string().swap(piece);
+        return joined_pieces(pieces).release();
+    });
+}
+
+constexpr MethodSignature kEncodeLines{
+    kClass, "encode_lines", {{"data"}, {"threads", "None", true}, {"allowed_special", "()", true}}};
+
+// The ids of each line of a run of input, as text; the lines are found without the lock, so a
+// run costs the interpreter one call however many lines it holds.
+PyObject* tokenizer_encode_lines(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kEncodeLines, args, nargs, kwnames);
+        const basic::Model& model = model_of(self);
+        const TextBytes data(bound[0].get(), "data");
+        const std::size_t threads = static_cast<std::size_t>(
+            to_thread_count(bound[1].get(), parallel::usable_processors()));
+        const std::optional<SpecialMatcher> specials =
+            bound[2] ? to_allowed_special(bound[2].get(), model) : std::nullopt;
+        std::vector<std::string> pieces;
+        {
+            const WithoutLock unlocked;
+            pieces = basic::encode_batch_lines(model, basic::split_lines(data.view()),
+                                               specials ? &*specials : nullptr,
+                                               object_of(self).known, threads, object_of(self).ids);
         }
-        return joined.release();
+        return joined_pieces(pieces).release();
     });
 }
 
@@ -724,6 +754,11 @@ PyMethodDef methods[] = {
            "encode_batch() written as text: for each text a line of its ids in decimal,\n"
            "separated by single spaces and ended by a line feed, all in one bytes object.\n"
            "The same threads; the ids are never made into Python ints."),
+    method(kEncodeLines, tokenizer_encode_lines, kFastcall,
+           "encode_batch_lines() of the lines of data (a str or any bytes-like object): a line\n"
+           "ends at a line feed, which is not part of it, and a final line feed ends the last\n"
+           "line rather than starting an empty one; a carriage return stays in its line. The\n"
+           "output has one line per line of data, and decoding each gives it back."),
     method(kDecodeBytes, tokenizer_decode_bytes, kFastcall,
            "The exact bytes of the tokens, joined: decode_bytes(encode(b)) == b for any bytes.\n"
            "The first unknown id raises ValueError."),

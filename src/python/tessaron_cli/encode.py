@@ -1,32 +1,49 @@
 """`tessaron encode`: bytes to token ids, one output line per input line or per input.
 
-Inputs are read in runs of whole lines and each run is encoded with `encode_batch_lines` on
-`--jobs` threads, while this thread reads the next run and writes the ids of the previous
-one; results are written in input order, so the output does not depend on the number of
-threads.
+Inputs are read in runs of whole lines. `--jobs` runs are encoded at once, each on a thread of
+its own with `encode_lines`, while this thread reads the runs ahead and writes the ids of the
+runs done; results are written in input order, so the output does not depend on the number
+of threads.
 """
 
+import collections
 import functools
 import sys
-from typing import Iterator, List, Optional, Tuple, Union
+from typing import Callable, Deque, Iterator, List, Tuple, Union
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import Source, require_utf8, sources, total_size
 from tessaron_cli.interrupts import Pending
-from tessaron_cli.lines import split_lines
 from tessaron_cli.model import load_model
 from tessaron_cli.outputs import STDOUT, Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter
 
-# Large enough to keep every thread busy, small enough to overlap reading, encoding and
-# writing on inputs of a few megabytes.
+# Small enough that the runs in flight keep every thread busy to the end of a file of a few
+# megabytes, large enough that a run costs nothing beside encoding it.
 RUN_BYTES = 1 << 20
+# Runs encoded at once, at most: past that, a run takes several threads, so that what is held
+# in flight stays bounded however many jobs are asked for.
+MOST_IN_FLIGHT = 64
 
 
-def batches(args, srcs: List[Source]) -> Iterator[Tuple[List[Union[str, bytes]], int]]:
-    """(texts, bytes they came from) in output order."""
+def in_flight_and_threads(jobs: int) -> Tuple[int, int]:
+    runs = min(jobs, MOST_IN_FLIGHT)
+    return runs, -(-jobs // runs)
+
+
+def batches(
+    args, srcs: List[Source], tokenizer, threads: int
+) -> Iterator[Tuple[Callable[[], bytes], int]]:
+    """(work giving the ids of a run, bytes the run came from) in output order."""
+    special = allowed(args)
+
+    def lines_of(texts: List[Union[str, bytes]]) -> Callable[[], bytes]:
+        return functools.partial(
+            tokenizer.encode_batch_lines, texts, threads=threads, allowed_special=special
+        )
+
     if args.text is not None:
-        yield [args.text], 0
+        yield lines_of([args.text]), 0
         return
     if args.whole:
         held: List[Union[str, bytes]] = []
@@ -38,10 +55,10 @@ def batches(args, srcs: List[Source]) -> Iterator[Tuple[List[Union[str, bytes]],
             held.append(data)
             size += len(data)
             if size >= RUN_BYTES:
-                yield held, size
+                yield lines_of(held), size
                 held, size = [], 0
         if held:
-            yield held, size
+            yield lines_of(held), size
         return
     for source in srcs:
         offset = 0
@@ -49,7 +66,10 @@ def batches(args, srcs: List[Source]) -> Iterator[Tuple[List[Union[str, bytes]],
             if args.utf8:
                 require_utf8(run, source, offset)
             offset += len(run)
-            yield list(split_lines(run)), len(run)
+            work = functools.partial(
+                tokenizer.encode_lines, run, threads=threads, allowed_special=special
+            )
+            yield work, len(run)
 
 
 def allowed(args) -> Union[str, Tuple[str, ...]]:
@@ -64,7 +84,6 @@ def run(args) -> int:
     srcs = sources(args.files) if args.text is None else []
     refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
     tokenizer = load_model(args.model, reporter.warn)
-    special = allowed(args)
     for token in args.allow_special:
         if token != "all" and token not in tokenizer.special_tokens:
             raise CliError(f"{args.model} has no special token {token!r}")
@@ -72,33 +91,32 @@ def run(args) -> int:
         replacing([args.output]) as (out,),
         reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,
     ):
-        previous: Optional[Tuple[Pending, int]] = None
-        encoding: Optional[Pending] = None
+        most, threads = in_flight_and_threads(args.jobs)
+        in_flight: Deque[Tuple[Pending, int]] = collections.deque()
         try:
-            for texts, size in batches(args, srcs):
-                encoding = Pending(
-                    functools.partial(
-                        tokenizer.encode_batch_lines,
-                        texts,
-                        threads=args.jobs,
-                        allowed_special=special,
-                    )
-                )
-                if previous is not None:
-                    write(out, bar, *previous)
-                previous = encoding, size
-            if previous is not None:
-                write(out, bar, *previous)
+            for work, size in batches(args, srcs, tokenizer, threads):
+                if len(in_flight) < most:
+                    in_flight.append((Pending(work), size))
+                    continue
+                # The oldest run's thread is free: it takes the next run before the ids
+                # are written, so that writing keeps no thread waiting.
+                done, done_size = in_flight.popleft()
+                ids = done.result()
+                in_flight.append((Pending(work), size))
+                write(out, bar, ids, done_size)
+            while in_flight:
+                done, done_size = in_flight.popleft()
+                write(out, bar, done.result(), done_size)
         except Exception:
-            # A batch still encoding when the command fails must end before the interpreter
+            # Runs still encoding when the command fails must end before the interpreter
             # does: a thread coming back to a finished interpreter is stopped by force, which
             # the native code under it does not survive.
-            if encoding is not None:
-                encoding.helper.join()
+            for pending, _ in in_flight:
+                pending.helper.join()
             raise
     return 0
 
 
-def write(out: Output, bar, encoding: Pending, size: int) -> None:
-    out.write(encoding.result())
+def write(out: Output, bar, ids: bytes, size: int) -> None:
+    out.write(ids)
     bar.advance(size)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -146,6 +147,19 @@ std::vector<std::string> encode_batch_lines(const Model& model,
         pieces[r] = std::move(piece);
     });
     return pieces;
+}
+
+std::vector<std::string_view> split_lines(std::string_view data) {
+    std::vector<std::string_view> lines;
+    const char* at = data.data();
+    const char* const end = at + data.size();
+    while (at != end) {
+        const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
+        lines.emplace_back(at, static_cast<std::size_t>(stop - at));
+        at = stop == end ? end : stop + 1;
+    }
+    return lines;
 }
 
 }  // namespace tessaron::basic

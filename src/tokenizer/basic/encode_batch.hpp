@@ -35,4 +35,8 @@ std::vector<std::string> encode_batch_lines(const Model& model,
                                             pretok::KnownPieces* known, std::size_t threads,
                                             const IdMap* outer = nullptr);
 
+// The lines of `data`: a line ends at a line feed, which is not part of it, and a final line
+// feed ends the last line rather than starting an empty one.
+std::vector<std::string_view> split_lines(std::string_view data);
+
 }  // namespace tessaron::basic
