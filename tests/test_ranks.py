@@ -57,6 +57,7 @@ def test_published_tables_give_tiktokens_ids(driver, tmp_path, table):
         ("YQ== -1\n", "line 1: the rank is not a number below 2**64"),
         ("YQ== 18446744073709551616\n", "line 1: the rank is not a number below 2**64"),
         ("YQ== 97\n\nYg==\n", "line 3: expected a base64 token, a space and a rank"),
+        ("YQ== 97\nYg== 98\nYQ== 99\n", "a token is given twice (rank 99)"),
     ],
 )
 def test_malformed_rank_files(driver, tmp_path, content, message):

@@ -5,6 +5,7 @@
 #include "persist/huggingface_file.hpp"
 #include "support/json.hpp"
 #include "support/seeded_hash.hpp"
+#include "support/string_index.hpp"
 #include "tokenizer/pretok/split_pattern.hpp"
 
 namespace tessaron::persist {
@@ -140,19 +141,19 @@ ForeignParts read_parts(const Value& root) {
 
     const ByteAlphabet alphabet;
     const Value& vocab = member(model, "vocab", Kind::Object, "the model");
-    std::unordered_map<std::string_view, TokenId, SeededHash> id_of;
-    id_of.reserve(vocab.keys.size());
+    // The JSON reader refuses a key given twice, so every insert is new.
+    StringIndex<TokenId> id_of(vocab.keys.size());
     for (std::size_t i = 0; i < vocab.keys.size(); ++i) {
         const std::optional<std::uint64_t> value = vocab.items[i].as_u64();
         if (!value) {
             refuse(vocab.items[i], "an id in the vocabulary is not a whole number below 2**64");
         }
-        id_of.emplace(vocab.keys[i], *value);
+        (void)id_of.insert(vocab.keys[i], *value);
     }
     for (unsigned b = 0; b < 256; ++b) {
-        const auto found = id_of.find(alphabet.spell(std::string(1, static_cast<char>(b))));
-        if (found == id_of.end()) refuse(vocab, "no token for the byte " + hex_byte(b));
-        parts.byte_ids[b] = found->second;
+        const TokenId* found = id_of.find(alphabet.spell(std::string(1, static_cast<char>(b))));
+        if (found == nullptr) refuse(vocab, "no token for the byte " + hex_byte(b));
+        parts.byte_ids[b] = *found;
     }
 
     const Value& merges = member(model, "merges", Kind::Array, "the model");
@@ -177,14 +178,14 @@ ForeignParts read_parts(const Value& root) {
         }
         joined.assign(left);
         joined += right;
-        const auto l = id_of.find(left);
-        const auto r = id_of.find(right);
-        const auto m = id_of.find(joined);
-        if (l == id_of.end() || r == id_of.end() || m == id_of.end()) {
+        const TokenId* l = id_of.find(left);
+        const TokenId* r = id_of.find(right);
+        const TokenId* m = id_of.find(joined);
+        if (l == nullptr || r == nullptr || m == nullptr) {
             refuse(merge, "a merge of tokens not in the vocabulary");
         }
         if (!alphabet.read(joined)) refuse(merge, "a merge of tokens not in the byte alphabet");
-        parts.rules.push_back({l->second, r->second, m->second});
+        parts.rules.push_back({*l, *r, *m});
     }
 
     std::unordered_map<TokenId, std::size_t, SeededHash> added_ids;

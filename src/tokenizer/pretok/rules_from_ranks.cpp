@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "support/internal_failure.hpp"
 #include "support/seeded_hash.hpp"
+#include "support/string_index.hpp"
 
 namespace tessaron::pretok {
 
@@ -29,11 +29,12 @@ RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
     };
     std::vector<const RankedToken*> by_rank;
     by_rank.reserve(tokens.size());
-    std::unordered_map<std::string_view, std::uint64_t, SeededHash> rank_of_bytes;
+    StringIndex<std::uint64_t> rank_of_bytes(tokens.size());
     std::unordered_set<std::uint64_t, SeededHash> ranks;
+    ranks.reserve(tokens.size());
     for (const RankedToken& token : tokens) {
         if (token.bytes.empty()) return fail("a token is empty");
-        if (!rank_of_bytes.emplace(token.bytes, token.rank).second) {
+        if (!rank_of_bytes.insert(token.bytes, token.rank)) {
             return fail("a token is given twice (rank " + std::to_string(token.rank) + ")");
         }
         if (!ranks.insert(token.rank).second) {
@@ -47,16 +48,16 @@ RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
     out.rank_of_id.resize(256);
     for (unsigned b = 0; b < 256; ++b) {
         const std::string byte(1, static_cast<char>(b));
-        const auto found = rank_of_bytes.find(byte);
-        if (found == rank_of_bytes.end()) {
+        const std::uint64_t* found = rank_of_bytes.find(byte);
+        if (found == nullptr) {
             return fail("no token for the byte " + hex_byte(static_cast<unsigned char>(b)));
         }
-        out.rank_of_id[b] = found->second;
+        out.rank_of_id[b] = *found;
     }
-    std::unordered_map<std::string_view, TokenId, SeededHash> id_of_bytes;
+    StringIndex<TokenId> id_of_bytes(tokens.size());
     for (const RankedToken* token : by_rank) {
         if (token->bytes.size() == 1) {
-            id_of_bytes.emplace(token->bytes, static_cast<unsigned char>(token->bytes[0]));
+            (void)id_of_bytes.insert(token->bytes, static_cast<unsigned char>(token->bytes[0]));
         }
     }
 
@@ -79,8 +80,9 @@ RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
         if (bytes.size() == 1) continue;
         const std::uint64_t none = token->rank;
         auto rank_of = [&](std::size_t k) {
-            const auto found = rank_of_bytes.find(bytes.substr(cuts[k], cuts[k + 2] - cuts[k]));
-            return found != rank_of_bytes.end() && found->second < none ? found->second : none;
+            const std::uint64_t* found =
+                rank_of_bytes.find(bytes.substr(cuts[k], cuts[k + 2] - cuts[k]));
+            return found != nullptr && *found < none ? *found : none;
         };
         cuts.resize(bytes.size() + 1);
         for (std::size_t k = 0; k <= bytes.size(); ++k) cuts[k] = k;
@@ -106,13 +108,13 @@ RulesFromRanks rules_from_ranks(std::span<const RankedToken> tokens) {
                         " cannot be made from two tokens of lower rank");
         }
         // Both parts are tokens of lower rank, each a byte or given its id already.
-        const auto left = id_of_bytes.find(bytes.substr(0, cuts[1]));
-        const auto right = id_of_bytes.find(bytes.substr(cuts[1]));
-        check(left != id_of_bytes.end() && right != id_of_bytes.end(), "a part has no id");
+        const TokenId* left = id_of_bytes.find(bytes.substr(0, cuts[1]));
+        const TokenId* right = id_of_bytes.find(bytes.substr(cuts[1]));
+        check(left != nullptr && right != nullptr, "a part has no id");
         const TokenId id = 256 + out.rules.size();
-        out.rules.push_back({left->second, right->second});
+        out.rules.push_back({*left, *right});
         out.rank_of_id.push_back(token->rank);
-        id_of_bytes.emplace(bytes, id);
+        (void)id_of_bytes.insert(bytes, id);
     }
     return out;
 }
