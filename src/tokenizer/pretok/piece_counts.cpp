@@ -2,7 +2,7 @@
 
 #include "parallel/worker_pool.hpp"
 #include "support/random_seed.hpp"
-#include "tokenizer/pretok/piece_table.hpp"
+#include "support/string_index.hpp"
 #include "tokenizer/pretok/splitter.hpp"
 
 namespace tessaron::pretok {
@@ -21,9 +21,13 @@ std::size_t cut_from(std::string_view text, std::size_t from) {
     return text.size();
 }
 
+// Counts of pieces, which stay in the text counted.
+using PieceTable = StringIndex<std::uint64_t>;
+constexpr std::size_t kFirstSize = 512;
+
 void count_into(PieceTable& table, const SplitPattern& pattern, std::string_view text) {
     for_each_piece(pattern, text, [&](std::size_t begin, std::size_t end) {
-        table.add(text.substr(begin, end - begin), 1);
+        ++table[text.substr(begin, end - begin)];
     });
 }
 
@@ -44,17 +48,17 @@ std::vector<PieceCount> count_pieces(SplitPattern pattern, std::string_view text
             if (cut > cuts.back() && cut < text.size()) cuts.push_back(cut);
         }
         cuts.push_back(text.size());
-        tables.assign(cuts.size() - 1, PieceTable(seed));
+        tables.assign(cuts.size() - 1, PieceTable(kFirstSize, seed));
         parallel::WorkerPool::global().run(tables.size(), [&](std::size_t k) {
             count_into(tables[k], pattern, text.substr(cuts[k], cuts[k + 1] - cuts[k]));
         });
         for (std::size_t k = 1; k < tables.size(); ++k) {
             tables[k].for_each(
-                [&](std::string_view piece, std::uint64_t count) { tables[0].add(piece, count); });
-            tables[k] = PieceTable(seed);
+                [&](std::string_view piece, std::uint64_t count) { tables[0][piece] += count; });
+            tables[k] = PieceTable(0, seed);
         }
     } else {
-        tables.emplace_back(seed);
+        tables.emplace_back(kFirstSize, seed);
         count_into(tables[0], pattern, text);
     }
     std::vector<PieceCount> pieces;
