@@ -3,15 +3,15 @@
 // byte where a plain position takes four.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
 namespace tessaron::basic {
 
+// Without a loop: gaps in the lists of rare pairs vary too much for a branch to guess.
 inline std::size_t gap_size(std::uint64_t gap) {
-    std::size_t size = 1;
-    for (; gap >= 128; gap >>= 7) ++size;
-    return size;
+    return static_cast<std::size_t>(std::bit_width(gap | 1) + 6) / 7;
 }
 
 // Writes a list; the first gap is the first position itself.
