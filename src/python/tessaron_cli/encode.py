@@ -1,18 +1,19 @@
 """`tessaron encode`: bytes to token ids, one output line per input line or per input.
 
-Inputs are read in runs of whole lines. `--jobs` runs are encoded at once, each on a thread of
-its own with `encode_lines`, while this thread reads the runs ahead and writes the ids of the
-runs done; results are written in input order, so the output does not depend on the number
-of threads.
+Inputs are read in runs of whole lines. Up to `--jobs` runs are encoded at once, each on a
+thread of its own with `encode_lines`, while this thread reads the runs ahead and writes the
+ids of the runs done; results are written in input order, so the output does not depend on
+the number of threads.
 """
 
 import collections
 import functools
 import sys
+import threading
 from typing import Callable, Deque, Iterator, List, Tuple, Union
 
 from tessaron_cli.errors import CliError
-from tessaron_cli.inputs import Source, require_utf8, sources, total_size
+from tessaron_cli.inputs import WAKE_SECONDS, Source, require_utf8, sources, total_size
 from tessaron_cli.interrupts import Pending
 from tessaron_cli.model import load_model
 from tessaron_cli.outputs import STDOUT, Output, refuse_inputs_as_outputs, replacing
@@ -92,18 +93,20 @@ def run(args) -> int:
         reporter.bar("encoding", total_size(srcs) if srcs else None) as bar,
     ):
         most, threads = in_flight_and_threads(args.jobs)
+        # A thread is taken for each run and given back as soon as the run is encoded, so a
+        # run that ends before an older one frees its thread at once.
+        free = threading.Semaphore(most)
         in_flight: Deque[Tuple[Pending, int]] = collections.deque()
         try:
             for work, size in batches(args, srcs, tokenizer, threads):
-                if len(in_flight) < most:
-                    in_flight.append((Pending(work), size))
-                    continue
-                # The oldest run's thread is free: it takes the next run before the ids
-                # are written, so that writing keeps no thread waiting.
-                done, done_size = in_flight.popleft()
-                ids = done.result()
-                in_flight.append((Pending(work), size))
-                write(out, bar, ids, done_size)
+                while not free.acquire(timeout=WAKE_SECONDS):
+                    pass  # Ctrl-C is taken between waits
+                in_flight.append((Pending(giving_back(free, work)), size))
+                # Runs done are written in order; at most twice as many as the threads
+                # wait for an older one.
+                while in_flight and (in_flight[0][0].done() or len(in_flight) > 2 * most):
+                    done, done_size = in_flight.popleft()
+                    write(out, bar, done.result(), done_size)
             while in_flight:
                 done, done_size = in_flight.popleft()
                 write(out, bar, done.result(), done_size)
@@ -115,6 +118,16 @@ def run(args) -> int:
                 pending.helper.join()
             raise
     return 0
+
+
+def giving_back(free: threading.Semaphore, work: Callable[[], bytes]) -> Callable[[], bytes]:
+    def run() -> bytes:
+        try:
+            return work()
+        finally:
+            free.release()
+
+    return run
 
 
 def write(out: Output, bar, ids: bytes, size: int) -> None:

@@ -44,6 +44,9 @@ class Pending:
         self.helper = threading.Thread(target=run, name="tessaron-work", daemon=True)
         self.helper.start()
 
+    def done(self) -> bool:
+        return not self.helper.is_alive()
+
     def result(self):
         while self.helper.is_alive():
             self.helper.join(0.05)
