@@ -1,6 +1,8 @@
 """encode_batch: the same ids as encode, whatever the threads and the shapes of the input."""
 
+import gc
 import random
+import sys
 
 import pytest
 
@@ -67,6 +69,24 @@ def test_lines_write_special_and_large_ids():
     assert tok.encode_batch_lines(texts, **special).split(b"\n")[0] == (
         b"18446744073709551615 256 300"
     )
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_large_batches_hold_each_id_once_per_use(tok, threads):
+    # Large batches fill their lists on threads and count the references afterwards: each id's
+    # int must gain exactly one reference per use, and lose them with the lists.
+    texts = documents(11, 40, 20_000) + ["", "token"]
+    expected = [tok.encode(t) for t in texts]
+    held = max(i for ids in expected for i in ids)  # above 256: one of the model's own ints
+    uses = sum(ids.count(held) for ids in expected)
+    before = sys.getrefcount(held)
+    got = tok.encode_batch(texts, threads=threads)
+    assert got == expected
+    assert sys.getrefcount(held) == before + uses
+    assert all(gc.is_tracked(ids) for ids in got)
+    del got
+    gc.collect()
+    assert sys.getrefcount(held) == before
 
 
 def test_results_are_independent_lists(tok):

@@ -24,7 +24,7 @@ public:
     IdInts& operator=(const IdInts&) = delete;
     ~IdInts() { clear(); }
 
-    // Until the next rebuild: for a model about to change.
+    // Until the next rebuild: for a model about to change. Not while lists_of fills lists.
     void clear();
     // The ints of `model`'s tokens. Throws ErrorAlreadySet, left clear, when one fails.
     void rebuild(const basic::Model& model);
@@ -36,6 +36,11 @@ public:
     }
     // The same from token numbers that may include special tokens (encode_with_specials.hpp).
     Ref list_of(const basic::Model& model, std::span<const std::uint32_t> numbers);
+    // A list of such lists, one per text. Large batches are filled on up to `threads` threads
+    // without the interpreter lock, so that building the lists does not undo the encoding's
+    // gain from its threads.
+    Ref lists_of(const basic::Model& model, std::span<const std::vector<std::uint32_t>> numbers,
+                 std::size_t threads);
 
 private:
     const IdMap* outer_;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "support/random_seed.hpp"
+#include "support/short_bytes.hpp"
 #include "support/types.hpp"
 
 namespace tessaron {
@@ -35,9 +36,7 @@ struct SeededHash {
             std::memcpy(&word, text.data() + i, 8);
             h = mix64(h ^ word);
         }
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, text.data() + i, text.size() - i);
-        return mix64(h ^ tail);
+        return mix64(h ^ short_bytes_word(text.data() + i, text.size() - i));
     }
     std::size_t operator()(const std::string& text) const {
         return (*this)(std::string_view(text));

@@ -470,13 +470,7 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize
             results = basic::encode_batch(model, batch.views, batch.matcher(),
                                           object_of(self).known, batch.threads);
         }
-        Ref lists = Ref::checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(i),
-                            list_of(self, results[i]).release());
-            std::vector<std::uint32_t>().swap(results[i]);
-        }
-        return lists.release();
+        return object_of(self).ints->lists_of(model, results, batch.threads).release();
     });
 }
 

@@ -43,15 +43,18 @@ std::vector<std::size_t> cut_runs(std::span<const std::string_view> texts, std::
 }
 
 // Calls `each_run(r, first, last)` for every run of `starts`, on the calling thread and up to
-// `threads - 1` more; the first failure is rethrown once all have stopped.
-template <class EachRun>
-void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads, EachRun each_run) {
+// `threads - 1` more, each with its own `each_run = make_each_run()`; the first failure is
+// rethrown once all have stopped.
+template <class MakeEachRun>
+void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads,
+                  MakeEachRun make_each_run) {
     const std::size_t runs = starts.size() - 1;
     std::atomic<std::size_t> next_run{0};
     std::mutex failure_lock;
     std::exception_ptr failure;
     auto work = [&] {
         try {
+            auto each_run = make_each_run();
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
                 each_run(r, starts[r], starts[r + 1]);
             }
@@ -109,12 +112,16 @@ std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
                                                      std::size_t threads) {
     std::vector<std::vector<std::uint32_t>> results(texts.size());
     threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
-    for_each_run(cut_runs(texts, threads), threads,
-                 [&](std::size_t, std::size_t first, std::size_t last) {
-                     for (std::size_t i = first; i < last; ++i) {
-                         encode_with_specials(model, texts[i], specials, known, results[i]);
-                     }
-                 });
+    for_each_run(cut_runs(texts, threads), threads, [&] {
+        return [&, encoder = TextEncoder(model, specials, known)](std::size_t, std::size_t first,
+                                                                  std::size_t last) mutable {
+            for (std::size_t i = first; i < last; ++i) {
+                // Most texts take fewer tokens than a quarter of their bytes.
+                results[i].reserve(texts[i].size() / 4 + 16);
+                encoder.encode(texts[i], results[i]);
+            }
+        };
+    });
     return results;
 }
 
@@ -136,15 +143,18 @@ std::vector<std::string> encode_batch_lines(const Model& model,
     for (const auto& entry : model.special_tokens()) {
         special_ids.push_back(outer != nullptr ? outer->outer(entry.second) : entry.second);
     }
-    for_each_run(starts, threads, [&](std::size_t r, std::size_t first, std::size_t last) {
-        std::vector<std::uint32_t> numbers;
-        std::string piece;
-        for (std::size_t i = first; i < last; ++i) {
-            numbers.clear();
-            encode_with_specials(model, texts[i], specials, known, numbers);
-            append_line(numbers, token_ids, special_ids, piece);
-        }
-        pieces[r] = std::move(piece);
+    for_each_run(starts, threads, [&] {
+        return [&, encoder = TextEncoder(model, specials, known)](std::size_t r, std::size_t first,
+                                                                  std::size_t last) mutable {
+            std::vector<std::uint32_t> numbers;
+            std::string piece;
+            for (std::size_t i = first; i < last; ++i) {
+                numbers.clear();
+                encoder.encode(texts[i], numbers);
+                append_line(numbers, token_ids, special_ids, piece);
+            }
+            pieces[r] = std::move(piece);
+        };
     });
     return pieces;
 }

@@ -8,11 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "tokenizer/basic/model.hpp"
 #include "tokenizer/pretok/known_pieces.hpp"
+#include "tokenizer/pretok/piece_encoder.hpp"
 #include "tokenizer/special_matcher.hpp"
 
 namespace tessaron::basic {
@@ -25,5 +27,21 @@ std::uint32_t special_token_number(const Model& model, std::size_t index);
 // model's table (known_pieces_of), which must not be null then.
 void encode_with_specials(const Model& model, std::string_view text, const SpecialMatcher* specials,
                           pretok::KnownPieces* known, std::vector<std::uint32_t>& out);
+
+// The same for many texts on one thread: the pieces met in one text are at hand for the next,
+// without a look-up in the model's table.
+class TextEncoder {
+public:
+    TextEncoder(const Model& model, const SpecialMatcher* specials, pretok::KnownPieces* known);
+
+    void encode(std::string_view text, std::vector<std::uint32_t>& out);
+
+private:
+    void encode_piece(std::string_view piece, std::vector<std::uint32_t>& out);
+
+    const Model& model_;
+    const SpecialMatcher* specials_;
+    std::optional<pretok::PieceEncoder> split_;
+};
 
 }  // namespace tessaron::basic

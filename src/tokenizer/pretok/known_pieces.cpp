@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "support/short_bytes.hpp"
+
 namespace tessaron::pretok {
 
 namespace {
@@ -40,7 +42,9 @@ std::span<const std::uint32_t> KnownPieces::find(std::string_view piece, std::ui
         if (key_length != piece.size()) continue;
         const std::uint32_t* at = arena_.get() + (entry >> 32);
         const auto count = static_cast<std::size_t>(entry & 0xFFFF);
-        if (std::memcmp(at + count, piece.data(), piece.size()) == 0) return {at, count};
+        if (same_bytes(reinterpret_cast<const char*>(at + count), piece.data(), piece.size())) {
+            return {at, count};
+        }
     }
 }
 

@@ -7,11 +7,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/short_bytes.hpp"
 
 namespace tessaron::pretok {
 
@@ -31,7 +32,7 @@ public:
             const Slot& slot = slots_[i];
             if (slot.hash == 0) return {};
             if (slot.hash == h && slot.key_length == piece.size() &&
-                std::memcmp(keys_.data() + slot.key, piece.data(), piece.size()) == 0) {
+                same_bytes(keys_.data() + slot.key, piece.data(), piece.size())) {
                 return {tokens_.data() + slot.tokens, slot.token_count};
             }
         }
