@@ -18,7 +18,14 @@ HELD_OUT = "\n".join(EDGES) + "".join(random_texts(300, seed=5)) + "".join(stdli
 KNOWN = "".join(c for c in HELD_OUT if unicodedata.category(c) != "Cn")
 
 
-@pytest.fixture(scope="module", params=[None, "gpt2", "cl100k", "o200k"])
+# A split pattern of the kind newer models publish, run by the pattern engine.
+LLAMA3 = (
+    r"(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*"
+    r"|\s*[\r\n]+|\s+(?!\S)|\s+"
+)
+
+
+@pytest.fixture(scope="module", params=[None, "gpt2", "cl100k", "o200k", LLAMA3])
 def trained(request):
     tok = Tokenizer.train(TEXT, 1200, pattern=request.param, special_tokens=["<|end|>"])
     return request.param, tok
@@ -73,7 +80,8 @@ def test_tiktoken_encodes_our_rank_table_alike(trained):
     if pattern is None:
         return
     ranks = {tok.token_bytes(i): i for i in range(256 + len(tok.merges))}
-    theirs = tiktoken.Encoding("t", pat_str=EXPRESSIONS[pattern], mergeable_ranks=ranks,
+    expression = EXPRESSIONS.get(pattern, pattern)
+    theirs = tiktoken.Encoding("t", pat_str=expression, mergeable_ranks=ranks,
                                special_tokens={"<|end|>": 1199})  # fmt: skip
     ours = Tokenizer.from_tiktoken(ranks, pattern, special_tokens={"<|end|>": 1199})
     text = KNOWN + "<|end|>"
@@ -207,6 +215,15 @@ def changed(edit):
     return json.dumps(data)
 
 
+def split_by(expression):
+    def edit(data):
+        data["pre_tokenizer"] = {"type": "Sequence", "pretokenizers": [
+            {"type": "Split", "pattern": {"Regex": expression}, "behavior": "Isolated"},
+            {"type": "ByteLevel", "add_prefix_space": False, "use_regex": False}]}  # fmt: skip
+
+    return edit
+
+
 @pytest.mark.parametrize(
     "text, message",
     [
@@ -233,12 +250,13 @@ def changed(edit):
             changed(lambda d: d["added_tokens"].append({"id": 9, "content": "x", "lstrip": True})),
             "added tokens with lstrip are not supported",
         ),
-        (
-            changed(lambda d: d.update(pre_tokenizer={"type": "Sequence", "pretokenizers": [
-                {"type": "Split", "pattern": {"Regex": r"\w+"}, "behavior": "Isolated"},
-                {"type": "ByteLevel", "add_prefix_space": False, "use_regex": False}]})),
-            "the split pattern is not gpt2's, cl100k's or o200k's",
-        ),
+        (changed(split_by(r"\w+(")), "the split pattern cannot be run: missing ), unterminated "),
+        # Oniguruma reads these otherwise than the engine here: Hugging Face would split
+        # "a \nb" by the first at the line end, and "12345" by the second as one piece.
+        (changed(split_by(r"\s+$|\S+|\s+")), "holds $ at position 3, which Hugging Face's"),
+        (changed(split_by(r"\p{N}{1,3}+|\D+")), "holds a possessive {m,n}+ at position 10, "),
+        (changed(split_by(r"(?m)\w+|\W")), "holds the flag m at position 2, "),
+        (changed(split_by(r"\s\Z|\S+|\s")), "holds \\Z at position 2, "),
         (
             changed(lambda d: d.update(pre_tokenizer={"type": "Sequence", "pretokenizers": [
                 {"type": "Split", "pattern": {"Regex": "x"}, "behavior": "Removed"},
@@ -254,6 +272,14 @@ def test_malformed_tokenizer_json(tmp_path, text, message):
         Tokenizer.from_huggingface(path)
     assert str(raised.value).startswith(f"{path}: ") and message in str(raised.value)
     assert "\n" not in str(raised.value)
+
+
+def test_patterns_hugging_face_reads_otherwise_are_not_written():
+    tok = Tokenizer.train("12345 a \nb " * 50, 300, pattern=r"\p{N}{1,3}+|\s+$|\S+|\s+")
+    with pytest.raises(ValueError, match=r"^the split pattern holds a possessive \{m,n\}\+ at "):
+        tok.to_huggingface_json()
+    # The other formats keep the pattern as it is.
+    assert Tokenizer.from_bytes(tok.to_bytes()).encode("12345 a \nb") == tok.encode("12345 a \nb")
 
 
 def test_both_merge_spellings_read_alike():

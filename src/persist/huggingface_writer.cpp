@@ -71,6 +71,10 @@ std::string huggingface_check(const ForeignExport& model) {
     for (const auto& special : model.parts.special_tokens) {
         if (special.second > kLargest) return too_large(special.second);
     }
+    if (!pretok::find_scanner(model.parts.pattern) && !model.parts.pattern.empty()) {
+        if (std::string why = pretok::huggingface_difference(model.parts.pattern); !why.empty())
+            return why;
+    }
     // The vocabulary is keyed by the tokens' spellings, special tokens by their text.
     const ByteAlphabet alphabet;
     std::unordered_set<std::string, SeededHash> seen;

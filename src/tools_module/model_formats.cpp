@@ -95,15 +95,16 @@ ForeignModel from_huggingface(std::string_view json, PyObject* filename) {
         if (filename != nullptr) file_value_error(read.error, filename);
         value_error(read.error);
     }
-    if (!read.parts.pattern.empty()) {
-        const auto known = pretok::find_scanner(read.parts.pattern);
-        if (!known) {
-            const std::string text =
-                "the split pattern is not gpt2's, cl100k's or o200k's, the only ones supported";
+    if (const auto known = pretok::find_scanner(read.parts.pattern)) {
+        read.parts.pattern = std::string(pretok::expression_of(*known));
+    } else if (!read.parts.pattern.empty()) {
+        // Its syntax is Oniguruma's; the engine here reads the `regex` module's, alike for
+        // every construct but those it names.
+        const std::string text = pretok::huggingface_difference(read.parts.pattern);
+        if (!text.empty()) {
             if (filename != nullptr) file_value_error(text, filename);
             value_error(text);
         }
-        read.parts.pattern = std::string(pretok::expression_of(*known));
     }
     return built(read.parts, filename);
 }

@@ -790,18 +790,20 @@ PyMethodDef methods[] = {
            "merges (\"a b\" or [\"a\", \"b\"]) and added tokens, which become special tokens\n"
            "(allowed_special=\"all\" finds them in text as Hugging Face does). The\n"
            "pre-tokenizer must be ByteLevel without add_prefix_space (GPT-2's pattern when\n"
-           "it uses its regex), or a Sequence of an Isolated Split by the gpt2, cl100k or o200k\n"
-           "pattern and ByteLevel without its regex. Whatever else would change the ids\n"
-           "(normalizers, dropout, byte_fallback, ignore_merges, word prefixes or suffixes,\n"
-           "post-processors that add tokens) raises ValueError naming the file and the place.\n"
+           "it uses its regex), or a Sequence of an Isolated Split by a regex and ByteLevel\n"
+           "without its regex. Whatever else would change the ids (normalizers, dropout,\n"
+           "byte_fallback, ignore_merges, word prefixes or suffixes, post-processors that add\n"
+           "tokens, a regex Hugging Face reads otherwise than the pattern engine: ^, $, \\Z,\n"
+           "the flags m and s, {m,n}+) raises ValueError naming the file and the place.\n"
            "The ids are the file's; a tokenizer whose ids are not those of a model file\n"
            "saves with to_huggingface() or to_tiktoken(), and save() and to_bytes() refuse it."),
     method(kFromHuggingfaceJson, tokenizer_from_huggingface_json, kMaker,
            "from_huggingface() of the text of a tokenizer.json (str or bytes)."),
     method(kToHuggingface, tokenizer_to_huggingface, kFastcall,
            "Write a tokenizer.json that Hugging Face tokenizers loads and encodes to the same\n"
-           "ids; an old file there is replaced whole. ValueError when an id is above 2**32 - 1\n"
-           "or the rules do not apply in the order of the ids they make."),
+           "ids; an old file there is replaced whole. ValueError when an id is above 2**32 - 1,\n"
+           "the rules do not apply in the order of the ids they make, or Hugging Face would\n"
+           "read the split pattern otherwise."),
     method(kToHuggingfaceJson, tokenizer_to_huggingface_json, METH_NOARGS,
            "The text to_huggingface() writes."),
     {nullptr, nullptr, 0, nullptr},

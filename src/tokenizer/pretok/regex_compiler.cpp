@@ -107,6 +107,15 @@ std::uint64_t capped(std::uint64_t n) { return std::min<std::uint64_t>(n, kLonge
 
 bool ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+// Offsets in messages count characters, as the `regex` module does.
+std::size_t characters_before(std::string_view text, std::size_t at) {
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < at && k < text.size(); ++k) {
+        if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
 class Parser {
 public:
     explicit Parser(std::string_view pattern) : p_(pattern) {}
@@ -128,6 +137,13 @@ public:
 private:
     [[noreturn]] static void refuse(std::size_t at, std::string what) {
         throw Refusal{at, std::move(what)};
+    }
+
+    void read_otherwise(std::size_t at, std::string_view what) {
+        std::string& first = program_.read_otherwise_by_oniguruma;
+        if (first.empty()) {
+            first = std::string(what) + " at position " + std::to_string(characters_before(p_, at));
+        }
     }
 
     bool more() const { return i_ < p_.size(); }
@@ -209,7 +225,11 @@ private:
             if (p_.substr(k, 2) != "(?") return flags;
             k += 2;
             Flags f = flags;
-            while (k < p_.size() && set_flag(p_[k], f, true)) ++k;
+            while (k < p_.size() && set_flag(p_[k], f, true)) {
+                if (p_[k] == 'm' || p_[k] == 's')
+                    read_otherwise(k, std::string("the flag ") + p_[k]);
+                ++k;
+            }
             if (k == i_ + 2 || k >= p_.size() || p_[k] != ')') return flags;
             flags = f;
             i_ = k + 1;
@@ -329,6 +349,7 @@ private:
         if (take('?')) {
             node.greedy = false;
         } else if (take('+')) {
+            if (p_[i_ - 2] == '}') read_otherwise(i_ - 1, "a possessive {m,n}+");
             if (kind != Kind::kSet) {
                 refuse(at,
                        "a possessive quantifier is supported only after one character or "
@@ -370,8 +391,12 @@ private:
                 }
                 return set;
             });
-        case '^': ++i_; return assertion(flags.multiline ? kLineStart : kTextStart);
-        case '$': ++i_; return assertion(flags.multiline ? kLineEnd : kEndOrFinalNewline);
+        case '^':
+            read_otherwise(i_++, "^");
+            return assertion(flags.multiline ? kLineStart : kTextStart);
+        case '$':
+            read_otherwise(i_++, "$");
+            return assertion(flags.multiline ? kLineEnd : kEndOrFinalNewline);
         case '*':
         case '+':
         case '?': refuse(at, "nothing to repeat");
@@ -461,6 +486,7 @@ private:
             if (c == '-' && on) {
                 on = false;
             } else if (set_flag(c, flags, on)) {
+                if (c == 'm' || c == 's') read_otherwise(i_, std::string("the flag ") + c);
                 any = true;
             } else if (std::string_view("abefLprwxV").find(c) != std::string_view::npos) {
                 refuse(i_, std::string("the flag '") + c + "' is not supported");
@@ -633,7 +659,7 @@ private:
         ++i_;
         switch (peek()) {
         case 'A': ++i_; return assertion(kTextStart);
-        case 'Z':
+        case 'Z': read_otherwise(at, "\\Z"); [[fallthrough]];
         case 'z': ++i_; return assertion(kTextEnd);
         case 'b': ++i_; return assertion(kWordBoundary);
         case 'B': ++i_; return assertion(kNotWordBoundary);
@@ -774,14 +800,6 @@ private:
     std::map<std::uint32_t, CodePointSet> flag_sets_;
     std::size_t set_ranges_ = 0;
 };
-
-std::size_t characters_before(std::string_view text, std::size_t at) {
-    std::size_t count = 0;
-    for (std::size_t k = 0; k < at && k < text.size(); ++k) {
-        if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 }  // namespace
 

@@ -43,6 +43,10 @@ struct Instruction {
 struct RegexProgram {
     std::vector<Instruction> code;  // starts at 0
     std::vector<CodePointSet> sets;
+    // The first construct that Hugging Face's regex engine (Oniguruma, Ruby syntax) reads
+    // otherwise, and where: `^`, `$` and `\Z` are line anchors there, the flags m and s mean
+    // other things, and `{m,n}+` repeats the count. Empty when there is none.
+    std::string read_otherwise_by_oniguruma;
 };
 
 struct PatternError {

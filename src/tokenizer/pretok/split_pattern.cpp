@@ -103,4 +103,15 @@ std::string_view huggingface_expression_of(Scanner scanner) {
     return scanner == Scanner::kCl100k ? kKnown[3].expression : expression_of(scanner);
 }
 
+std::string huggingface_difference(std::string_view expression) {
+    auto pattern = split_pattern(expression);
+    if (const auto* error = std::get_if<PatternError>(&pattern)) {
+        return "the split pattern cannot be run: " + error->message;
+    }
+    const RegexProgram* program = std::get<SplitPattern>(pattern).program();
+    if (program == nullptr || program->read_otherwise_by_oniguruma.empty()) return {};
+    return "the split pattern holds " + program->read_otherwise_by_oniguruma +
+           ", which Hugging Face's regex engine reads otherwise";
+}
+
 }  // namespace tessaron::pretok

@@ -45,4 +45,8 @@ std::string_view expression_of(Scanner scanner);
 // The same spelled so that Hugging Face's regex engine splits alike.
 std::string_view huggingface_expression_of(Scanner scanner);
 
+// Why Hugging Face's regex engine would not split as this expression does here (it cannot
+// run, or it holds a construct that engine reads otherwise); empty when it splits alike.
+std::string huggingface_difference(std::string_view expression);
+
 }  // namespace tessaron::pretok
