@@ -41,6 +41,7 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
             if (!dead(end) && (out.size() == base || !tables_.joins(bytes[at - 1], bytes[at]) ||
                                seams_.joins(tables_.ranks(), out.back(), found.token, steps))) {
                 out.push_back(found.token);
+                seams_.prefetch_left(found.token);
                 at = end;
                 if (at == n) return true;
                 if (at > reach) {

@@ -43,6 +43,9 @@ public:
             const std::uint32_t next = child(node, text[i]);
             if (next == kNone) break;
             node = next;
+            // The answer is read where the walk stops: asked for at every step, its load
+            // overlaps the step that fails instead of following it.
+            __builtin_prefetch(&best_[node]);
         }
         steps += i;
         return best_[node];
@@ -63,11 +66,11 @@ private:
         return cells_[c].parent == node ? c : kNone;
     }
 
-    std::vector<std::uint32_t> length_;      // per token
-    std::vector<Found> shorter_;             // per token
+    std::vector<std::uint32_t> length_;  // per token
+    std::vector<Found> shorter_;  // per token
     struct Cell {
         std::uint32_t parent;  // kNone for the root and for free cells
-        std::uint32_t base;    // where the children's cells start, less their first byte
+        std::uint32_t base;  // where the children's cells start, less their first byte
     };
     std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
     // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
