@@ -22,7 +22,7 @@
 
 // The smallest merge step that runs on the pool; test builds set 1 so that every step does.
 #ifndef TESSARON_PARALLEL_MERGE_MIN
-#define TESSARON_PARALLEL_MERGE_MIN 1024
+#define TESSARON_PARALLEL_MERGE_MIN 512
 #endif
 // Bytes of text the first count and index take between questions to the caller; test builds
 // set a few KiB so that small texts are indexed in chunks on the pool.
@@ -642,31 +642,40 @@ private:
 
     // Dropping the lists of spent pairs, and failing that the stale positions of live ones,
     // usually makes room; the arena grows only when the live lists need it. Each way must
-    // leave a quarter free, or the next steps would compact again at once.
+    // leave a quarter free, or the next steps would compact again at once. Moving the whole
+    // arena costs a pass over it, so dropping only the spent lists is skipped when their bytes
+    // would not make it roomy.
     void make_room(std::uint64_t wanted) {
-        const auto roomy = [&] {
-            const std::uint64_t free = arena_.capacity() - arena_.size();
+        const auto roomy = [&](std::uint64_t free) {
             return free >= wanted && free >= arena_.capacity() / 4;
         };
         if (arena_.capacity() - arena_.size() >= wanted) return;
-        compact(false);
-        if (roomy()) return;
+        std::uint64_t spent = 0;
+        for (std::uint32_t i = 0; i < records_.size(); ++i) {
+            if (records_[i].count == 0) spent += end_of(i) - records_[i].offset;
+        }
+        if (roomy(arena_.capacity() - arena_.size() + spent)) {
+            compact(false);
+            return;
+        }
         compact(true);
-        if (roomy()) return;
+        if (roomy(arena_.capacity() - arena_.size())) return;
         arena_.reserve(arena_.size() + wanted + arena_.size() / 2);
     }
 
     // Rewrites the arena in place, keeping the lists of live pairs; with drop_stale, the
     // lists that are at least half stale first keep only the positions where their pair
     // still stands, each within its own bytes (checking a position costs a read at a random
-    // place of the sequence, so the lists are shared among the stretches' workers). Then
-    // every list moves towards the front.
+    // place of the sequence, so with a pool the lists are shared among the stretches'
+    // workers; on one thread each list moves right after it is filtered, while its bytes are
+    // still in cache). Then every list moves towards the front.
     void compact(bool drop_stale) {
         lengths_.resize(records_.size());
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
             lengths_[i] = end_of(i) - records_[i].offset;
         }
-        if (drop_stale && stretches_.size() > 1) {
+        const bool on_pool = drop_stale && stretches_.size() > 1;
+        if (on_pool) {
             const std::size_t parts = stretches_.size();
             parallel::WorkerPool::global().run_here(parts, [&](std::size_t k) {
                 const auto first = [&](std::size_t part) {
@@ -679,15 +688,17 @@ private:
                     drop_stale_positions(static_cast<std::uint32_t>(i));
                 }
             });
-        } else if (drop_stale) {
-            for (std::uint32_t i = 0; i < records_.size(); ++i) drop_stale_positions(i);
         }
         std::uint64_t write = 0;
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
             Record& record = records_[i];
             const std::uint64_t read = record.offset;
+            if (record.count == 0) {
+                record.offset = write;
+                continue;
+            }
+            if (drop_stale && !on_pool) drop_stale_positions(i);
             record.offset = write;
-            if (record.count == 0) continue;
             std::memmove(arena_.data() + write, arena_.data() + read, lengths_[i]);
             write += lengths_[i];
         }
