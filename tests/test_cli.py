@@ -314,7 +314,7 @@ MODELS = {
             ["decode", "-m", "m.model", "--display"],
             b"104 99999 105\n",
             1,
-            "<stdin>:1: invalid token ID: 99999",
+            "<stdin>:1: unknown token id: 99999",
         ),
         (["train", "-v", "300", "-o", "x"], b"", 1, "nothing to learn from: the input is empty"),
         (

@@ -292,21 +292,39 @@ def test_both_merge_spellings_read_alike():
     assert a.merges == b.merges and a.encode("abcabd") == b.encode("abcabd")
 
 
-def test_command_line_encodes_and_decodes_with_a_tokenizer_json(tmp_path):
+def test_command_line_encodes_and_decodes_with_models_from_elsewhere(tmp_path):
     from test_cli import tessaron_run
 
     # Ranks that put the bytes in reverse order, so the ids are not a model file's.
     ranks = {bytes([b]): 255 - b for b in range(256)} | {b"ab": 256, b" ab": 257, b"abc": 258}
     tok = Tokenizer.from_tiktoken(ranks, "gpt2", special_tokens={"<|e|>": 300})
     tok.to_huggingface(tmp_path / "tokenizer.json")
-    text = "abc ab cab\nxab abc"
-    (tmp_path / "in.txt").write_text(text)
-    done = tessaron_run("encode", "-m", "tokenizer.json", "--whole", "in.txt", cwd=tmp_path)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout.decode().split() == [str(i) for i in tok.encode(text)]
-    (tmp_path / "ids.txt").write_bytes(done.stdout)
-    done = tessaron_run("decode", "-m", "tokenizer.json", "ids.txt", cwd=tmp_path)
-    assert done.stdout.decode() == text + "\n"
+    tok.to_tiktoken(tmp_path / "t.tiktoken")
+    text = "abc ab cab\nxab\tabc\xff"
+    (tmp_path / "in.txt").write_text(text, "latin-1")
+    for model, pattern in [("tokenizer.json", []), ("t.tiktoken", ["--pattern", "gpt2"])]:
+        done = tessaron_run("encode", "-m", model, *pattern, "--whole", "in.txt", cwd=tmp_path)
+        assert done.returncode == 0, done.stderr
+        ids = tok.encode(text.encode("latin-1"))
+        assert done.stdout.decode().split() == [str(i) for i in ids]
+        (tmp_path / "ids.txt").write_bytes(done.stdout)
+        done = tessaron_run("decode", "-m", model, "ids.txt", cwd=tmp_path)
+        assert done.stdout == text.encode("latin-1") + b"\n"
+        # The display text of each token, as the model file face shows it.
+        done = tessaron_run("decode", "-m", model, "--display", "ids.txt", cwd=tmp_path)
+        assert done.stdout.decode() == "abc ab cab\\u000axab\\u0009abc\ufffd\n"
+
+    done = tessaron_run("encode", "-m", "t.tiktoken", "--text", "a", cwd=tmp_path)
+    assert done.returncode == 1
+    assert "t.tiktoken: a tiktoken rank file holds no split pattern: give it with --pattern" in (
+        done.stderr.decode()
+    )
+    done = tessaron_run("encode", "-m", "tokenizer.json", "--pattern", "gpt2", "--text", "a",
+                        cwd=tmp_path)  # fmt: skip
+    assert done.stderr.decode() == (
+        "tessaron encode: error: tokenizer.json: --pattern is for tiktoken rank files; "
+        "a tokenizer.json keeps its own\n"
+    )
 
     (tmp_path / "bad.json").write_text('{"model": [}')
     done = tessaron_run("encode", "-m", "bad.json", "--text", "a", cwd=tmp_path)

@@ -1,15 +1,15 @@
 """`tessaron decode`: lines of token ids back to the bytes they stand for."""
 
 import re
-from typing import List
+from typing import Dict, List
 
-import tessaron
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import sources
 from tessaron_cli.lines import LINE_FEED, split_lines
 from tessaron_cli.model import load_model
 from tessaron_cli.outputs import refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter
+from tessaron_tools import Tokenizer
 
 RUN_BYTES = 1 << 20
 
@@ -29,22 +29,37 @@ def parse_ids(line: bytes, where: str) -> List[int]:
     return ids
 
 
-def display_tokenizer(path: str) -> "tessaron.BasicTokenizer":
-    """The display text is the other face's own, so it loads the file itself."""
-    tokenizer = tessaron.BasicTokenizer()
-    try:
-        tokenizer.load(path)
-    except OSError as e:  # the file changed since it was read a moment ago
-        raise CliError(f"{path}: {e}") from None
-    return tokenizer
+def display_text(token: bytes) -> str:
+    """A token as `tessaron.BasicTokenizer.decode` shows it: bytes that are not UTF-8 as
+    U+FFFD, control characters as \\uXXXX."""
+    return "".join(
+        f"\\u{ord(c):04x}" if c < " " or "\x7f" <= c <= "\x9f" else c
+        for c in token.decode("utf-8", "replace")
+    )
+
+
+class Display:
+    """Display text of ids, each token's made once: for every kind of model the command
+    reads, in the ids of the model's source."""
+
+    def __init__(self, tokenizer: Tokenizer):
+        self._tokenizer = tokenizer
+        self._shown: Dict[int, str] = {}
+
+    def decode(self, ids: List[int]) -> str:
+        shown = self._shown
+        for i in ids:
+            if i not in shown:
+                shown[i] = display_text(self._tokenizer.token_bytes(i))
+        return "".join([shown[i] for i in ids])
 
 
 def run(args) -> int:
     reporter = Reporter("decode", args.quiet)
     srcs = sources(args.files)
     refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
-    tokenizer = load_model(args.model, reporter.warn)
-    display = display_tokenizer(args.model) if args.display else None
+    tokenizer = load_model(args.model, reporter.warn, args.pattern, need_pattern=False)
+    display = Display(tokenizer) if args.display else None
     end = b"" if args.whole else LINE_FEED
     with replacing([args.output]) as (out,):
         for source in srcs:

@@ -84,7 +84,7 @@ def run(args) -> int:
     )
     srcs = sources(args.files) if args.text is None else []
     refuse_inputs_as_outputs([args.output], [args.model, *(s.path for s in srcs)])
-    tokenizer = load_model(args.model, reporter.warn)
+    tokenizer = load_model(args.model, reporter.warn, args.pattern)
     for token in args.allow_special:
         if token != "all" and token not in tokenizer.special_tokens:
             raise CliError(f"{args.model} has no special token {token!r}")

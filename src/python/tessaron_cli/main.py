@@ -130,7 +130,16 @@ def build_parser() -> argparse.ArgumentParser:
     source.add_argument("files", nargs="*", default=[], metavar="FILE", help="files of any content")
     source.add_argument("--text", help="encode this text instead of files")
     encode.add_argument(
-        "-m", "--model", required=True, help="model file, or a Hugging Face tokenizer.json"
+        "-m",
+        "--model",
+        required=True,
+        help="model file, Hugging Face tokenizer.json or tiktoken rank file (with --pattern)",
+    )
+    encode.add_argument(
+        "--pattern",
+        metavar="NAME|EXPR",
+        help="the split pattern of a tiktoken rank file: gpt2, cl100k, o200k or a regular "
+        "expression (the other files keep their own)",
     )
     encode.add_argument(
         "-w",
@@ -169,7 +178,15 @@ def build_parser() -> argparse.ArgumentParser:
     )
     decode.add_argument("files", nargs="*", metavar="FILE", help="files of token ids")
     decode.add_argument(
-        "-m", "--model", required=True, help="model file, or a Hugging Face tokenizer.json"
+        "-m",
+        "--model",
+        required=True,
+        help="model file, Hugging Face tokenizer.json or tiktoken rank file",
+    )
+    decode.add_argument(
+        "--pattern",
+        metavar="NAME|EXPR",
+        help="accepted for a tiktoken rank file; decoding does not split",
     )
     form = decode.add_mutually_exclusive_group()
     form.add_argument(

@@ -1,5 +1,6 @@
 """Loading a model file for the commands: read once, parsed once by the extension."""
 
+import re
 from typing import Callable, Optional, Tuple
 
 from tessaron_cli.errors import CliError
@@ -8,17 +9,46 @@ from tessaron_cli.interrupts import Pending
 from tessaron_cli.lines import LINE_FEED
 from tessaron_tools import Tokenizer
 
+# The first line of a tiktoken rank file: a token in base64, a space and its rank.
+_RANK_LINE = re.compile(rb"[A-Za-z0-9+/]+=*[ ][0-9]+\r?\n?")
 
-def load_model(path: str, warn: Callable[[str], None]) -> Tokenizer:
-    """The tokenizer of a model file, or of a Hugging Face tokenizer.json (a file whose text
-    opens with '{', which no model file does)."""
+
+def load_model(
+    path: str, warn: Callable[[str], None], pattern: Optional[str] = None, need_pattern=True
+) -> Tokenizer:
+    """The tokenizer of a model file, of a Hugging Face tokenizer.json (a file whose text
+    opens with '{', which no model file does) or of a tiktoken rank file, which holds no
+    split pattern: `pattern` gives it, and without `need_pattern` any will do."""
     data = Source(path).read_all()
     if data.lstrip()[:1] == b"{":
+        kind = "a tokenizer.json"
+    elif _RANK_LINE.fullmatch(data[: data.find(LINE_FEED) + 1 or len(data)]):
+        kind = "a tiktoken rank file"
+    else:
+        kind = "a model file"
+    if pattern is not None and kind != "a tiktoken rank file":
+        raise CliError(f"{path}: --pattern is for tiktoken rank files; {kind} keeps its own")
+    if kind == "a tokenizer.json":
         try:
             return Pending(lambda: Tokenizer.from_huggingface_json(data)).result()
         except ValueError as e:
             raise CliError(f"{path}: not a usable tokenizer.json: {e}") from None
-    return _model_of(path, data, warn)
+    if kind == "a model file":
+        return _model_of(path, data, warn)
+    if pattern is None:
+        if need_pattern:
+            raise CliError(
+                f"{path}: a tiktoken rank file holds no split pattern: give it with --pattern "
+                "(gpt2, cl100k, o200k or a regular expression)"
+            )
+        pattern = "gpt2"  # decoding does not split
+    if path == "-":
+        raise CliError("a tiktoken rank file is read from a file, not standard input")
+    try:
+        return Pending(lambda: Tokenizer.from_tiktoken(path, pattern)).result()
+    except ValueError as e:
+        text = str(e)
+        raise CliError(text if text.startswith(f"{path}:") else f"{path}: {text}") from None
 
 
 def read_model(path: str, warn: Callable[[str], None]) -> Tuple[Tokenizer, bytes]:
