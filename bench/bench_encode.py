@@ -74,10 +74,11 @@ def english_text():
     return (prose * (4_000_000 // len(prose) + 1))[:4_000_000]
 
 
-def multilingual_text():
+def translated_messages(languages, domains):
+    """The messages of the system's tools translated into `languages`, in a fixed order."""
     parts = []
-    for lang in ["ru", "uk", "zh_CN", "zh_TW", "ja", "de", "fr", "es", "pl"]:
-        for domain in ["coreutils", "bash", "tar", "findutils", "grep", "sed", "diffutils", "dpkg"]:
+    for lang in languages:
+        for domain in domains:
             path = f"/usr/share/locale/{lang}/LC_MESSAGES/{domain}.mo"
             if not os.path.exists(path):
                 continue
@@ -87,6 +88,13 @@ def multilingual_text():
                 if isinstance(catalog[key], str):
                     parts.append(catalog[key])
     return "\n".join(parts)
+
+
+def multilingual_text():
+    return translated_messages(
+        ["ru", "uk", "zh_CN", "zh_TW", "ja", "de", "fr", "es", "pl"],
+        ["coreutils", "bash", "tar", "findutils", "grep", "sed", "diffutils", "dpkg"],
+    )
 
 
 def mixed_text():

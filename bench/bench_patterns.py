@@ -21,7 +21,6 @@ through tests/drivers/pretok_driver.cpp (built here with CMake).
 
 import argparse
 import base64
-import gettext
 import json
 import os
 import statistics
@@ -30,7 +29,7 @@ import sys
 import tempfile
 import time
 
-from bench.bench_encode import english_text
+from bench.bench_encode import english_text, translated_messages
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CHUNK = 64 << 10
@@ -40,18 +39,7 @@ DOMAINS = ["coreutils", "bash", "tar", "findutils", "grep", "sed", "diffutils", 
 
 def multilingual_text():
     """The translated messages of the system's tools, in a fixed order: about 5 MB."""
-    parts = []
-    for lang in LANGUAGES:
-        for domain in DOMAINS:
-            path = f"/usr/share/locale/{lang}/LC_MESSAGES/{domain}.mo"
-            if not os.path.exists(path):
-                continue
-            with open(path, "rb") as f:
-                catalog = gettext.GNUTranslations(f)._catalog
-            for key in sorted(k for k in catalog if isinstance(k, str) and k):
-                if isinstance(catalog[key], str):
-                    parts.append(catalog[key])
-    return "\n".join(parts)
+    return translated_messages(LANGUAGES, DOMAINS)
 
 
 TEXTS = {"English": english_text, "multilingual": multilingual_text}
@@ -202,17 +190,9 @@ def child_train(job, text_path, held_out_path, vocab_size, threads):
         size = len(tok)
         tokens = len(tok.encode(held_out))
     else:
-        from tokenizers import Tokenizer, decoders, models, pre_tokenizers, trainers
+        from bench.bench_pretok import hf_byte_level
 
-        tok = Tokenizer(models.BPE())
-        tok.pre_tokenizer = pre_tokenizers.ByteLevel(add_prefix_space=False, use_regex=True)
-        tok.decoder = decoders.ByteLevel()
-        trainer = trainers.BpeTrainer(
-            vocab_size=vocab_size,
-            min_frequency=0,
-            show_progress=False,
-            initial_alphabet=pre_tokenizers.ByteLevel.alphabet(),
-        )
+        tok, trainer = hf_byte_level(vocab_size)
         t = time.perf_counter()
         tok.train_from_iterator([text], trainer=trainer)
         seconds = time.perf_counter() - t

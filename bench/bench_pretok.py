@@ -48,10 +48,10 @@ def write_ranks(ranks, folder):
     return path
 
 
-def hf_train_seconds(text, vocab_size, threads):
+def hf_byte_level(vocab_size):
+    """Hugging Face's byte-level BPE with GPT-2's split, and its trainer to vocab_size."""
     from tokenizers import Tokenizer, decoders, models, pre_tokenizers, trainers
 
-    os.environ["RAYON_NUM_THREADS"] = str(threads)
     tok = Tokenizer(models.BPE())
     tok.pre_tokenizer = pre_tokenizers.ByteLevel(add_prefix_space=False, use_regex=True)
     tok.decoder = decoders.ByteLevel()
@@ -61,6 +61,12 @@ def hf_train_seconds(text, vocab_size, threads):
         show_progress=False,
         initial_alphabet=pre_tokenizers.ByteLevel.alphabet(),
     )
+    return tok, trainer
+
+
+def hf_train_seconds(text, vocab_size, threads):
+    os.environ["RAYON_NUM_THREADS"] = str(threads)
+    tok, trainer = hf_byte_level(vocab_size)
     t = time.perf_counter()
     tok.train_from_iterator([text], trainer=trainer)
     return time.perf_counter() - t
