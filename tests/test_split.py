@@ -80,6 +80,27 @@ def test_hand_picked_edges(driver, name):
     check(driver, name, EDGES)
 
 
+def ascii_runs():
+    """Runs of ASCII letters, digits and punctuation of every length up to 20 (read eight bytes
+    at a time), after each optional first character, ended by ASCII and by longer characters
+    that may or may not continue them."""
+    runs = ["a", "A", "Ab", "aB", "ABc", "7", ".", "/", "'"]
+    ends = ["", " ", "a", "Z", "1", "!", "/", "\n", "\r\n", "'s", "'ſ", "\u0301", "é", "É",
+            "ǅ", "ʰ", "中", "٣", "²", "…", "\u00a0", "\u2028", "😀", "\x00"]  # fmt: skip
+    return [
+        first + (run * 20)[:length] + end
+        for run in runs
+        for length in range(1, 21)
+        for first in ("", " ", ".", "\t", "\n", "x")
+        for end in ends
+    ]
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_ascii_runs_and_what_ends_them(driver, name):
+    check(driver, name, ascii_runs())
+
+
 def late_code_points():
     """Letters, marks and numbers assigned after the interpreter's own Unicode version."""
     unassigned = "".join(chr(c) for c in range(0x110000) if unicodedata.category(chr(c)) == "Cn")

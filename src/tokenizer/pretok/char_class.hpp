@@ -61,6 +61,14 @@ inline constexpr auto kAsciiClasses = [] {
     return classes;
 }();
 
+// Per byte, the set of an ASCII character's class, and no class for a byte of a longer one.
+inline constexpr auto kAsciiSets = [] {
+    std::array<std::uint8_t, 256> sets{};
+    for (unsigned c = 0; c < 128; ++c)
+        sets[c] = static_cast<std::uint8_t>(set_of(kAsciiClasses[c]));
+    return sets;
+}();
+
 // The character that starts at p[0], within n > 0 bytes. An ill-formed sequence counts as
 // one character of class kOther, as U+FFFD would in a text decoded with replacement.
 inline CharAt char_at(const unsigned char* p, std::size_t n) {

@@ -9,8 +9,31 @@
 
 namespace tessaron::pretok {
 
+namespace cl100k {
+
+// The piece at i, after any contraction, when it and the character after it are ASCII (or
+// the text ends), which settles it without the general alternatives; else i.
+inline std::size_t ascii_piece_end(const ScanText& t, std::size_t i) {
+    const ClassSet first = t.ascii_set(i);
+    const ClassSet second = t.ascii_set(i + 1);
+    if ((first & kLetters) || ((first & kLetterPrefix) && (second & kLetters))) {
+        const std::size_t e = t.ascii_letters(i + 1);
+        return t.beyond_ascii(e) ? i : e;
+    }
+    if (first == set_of(kNumber)) return t.ascii_numbers(i);
+    // No word starts at i or i + 1, unless a longer character there is a letter.
+    if ((first & kPunctuation) || (t.byte(i) == ' ' && (second & kPunctuation))) {
+        const std::size_t e = t.ascii_punctuation(i);
+        return e == i ? i : t.ascii_run(e, set_of(kNewline));
+    }
+    return i;
+}
+
+}  // namespace cl100k
+
 inline std::size_t cl100k_piece_end(const ScanText& t, std::size_t i) {
     if (const std::size_t e = t.contraction(i, true); e != i) return e;
+    if (const std::size_t e = cl100k::ascii_piece_end(t, i); e != i) return e;
     const CharAt first = t.at(i);
     const std::size_t next = i + first.length;
     const ClassSet cls = set_of(first.cls);
