@@ -1,7 +1,6 @@
 #include "tokenizer/basic/byte_pair_counts.hpp"
 
 #include <algorithm>
-#include <memory>
 #include <mutex>
 
 #include "parallel/worker_pool.hpp"
@@ -39,7 +38,7 @@ BytePairCounts count_pairs_chunked(std::span<const std::uint8_t> ids, std::uint6
             }
             return;
         }
-        auto local = std::make_unique<std::uint64_t[]>(kBytePairs);
+        BytePairCounts local(kBytePairs, 0);
         for (std::size_t p = begin; p + 1 < end; ++p) {
             ++local[(static_cast<std::size_t>(data[p]) << 8) | data[p + 1]];
         }

@@ -4,12 +4,13 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
+
+#include "support/page_vector.hpp"
 
 namespace tessaron::basic {
 
 // counts[(left << 8) | right] is the number of positions holding that pair.
-using BytePairCounts = std::vector<std::uint64_t>;
+using BytePairCounts = PageVector<std::uint64_t>;
 inline constexpr std::size_t kBytePairs = 1u << 16;
 
 // Adds the pairs that lie wholly inside `bytes` to `counts`; spans that overlap by one byte

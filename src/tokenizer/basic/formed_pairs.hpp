@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "support/page_vector.hpp"
+
 namespace tessaron::basic {
 
 template <class Position>
@@ -45,14 +47,14 @@ public:
             notes_.size() * 4 < notes_.capacity() && notes_.capacity() > kSmallBuffer;
         // The first steps note far more than later ones, and the peak memory of a run comes
         // later: buffers four times too large are given back.
-        if (oversized) std::vector<Position>().swap(positions_);
+        if (oversized) positions_.release();
         if (ids_in_use <= kDenseIds) {
             group_by_table(ids_in_use);
         } else {
             group_by_sorting();
         }
         clear();
-        if (oversized) std::vector<Note>().swap(notes_);
+        if (oversized) notes_.release();
     }
     const std::vector<Group>& groups() const { return groups_; }
     std::span<const Position> positions(const Group& group) const {
@@ -121,9 +123,9 @@ private:
         }
     }
 
-    std::vector<Note> notes_;
-    std::vector<Position> positions_;
-    std::vector<Position> counts_;  // a step has fewer notes than the text has bytes
+    PageVector<Note> notes_;
+    PageVector<Position> positions_;
+    PageVector<Position> counts_;  // a step has fewer notes than the text has bytes
     std::vector<std::size_t> touched_;
     std::vector<Group> groups_;
 };

@@ -1,11 +1,11 @@
-// The bytes of all occurrence lists of a training run, in one block. It grows by realloc,
-// which moves a large block by remapping its pages: a vector would copy it and hold the old
-// and the new block at once, which set the peak memory of long runs.
+// The bytes of all occurrence lists of a training run, in one block of pages of its own. It
+// grows by remapping them: a vector would copy the block and hold the old and the new one at
+// once, which set the peak memory of long runs.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <new>
+
+#include "support/pages.hpp"
 
 namespace tessaron::basic {
 
@@ -14,7 +14,7 @@ public:
     ListArena() = default;
     ListArena(const ListArena&) = delete;
     ListArena& operator=(const ListArena&) = delete;
-    ~ListArena() { std::free(data_); }
+    ~ListArena() { pages::unmap(data_, capacity_); }
 
     std::uint8_t* data() { return data_; }
     const std::uint8_t* data() const { return data_; }
@@ -23,9 +23,9 @@ public:
 
     void reserve(std::uint64_t capacity) {
         if (capacity <= capacity_) return;
-        void* grown = std::realloc(data_, capacity);
-        if (grown == nullptr) throw std::bad_alloc();
-        data_ = static_cast<std::uint8_t*>(grown);
+        capacity = pages::round_up(capacity);
+        data_ = static_cast<std::uint8_t*>(
+            data_ == nullptr ? pages::map(capacity) : pages::remap(data_, capacity_, capacity));
         capacity_ = capacity;
     }
 
@@ -35,9 +35,14 @@ public:
         size_ = size;
     }
 
+    // Gives back the pages past the size, which the lists before a compaction had filled.
+    void trim() {
+        if (data_ != nullptr) pages::discard(data_ + size_, capacity_ - size_);
+    }
+
     // Gives the memory back: a rebuild of the index needs it for other things first.
     void release() {
-        std::free(data_);
+        pages::unmap(data_, capacity_);
         data_ = nullptr;
         size_ = 0;
         capacity_ = 0;

@@ -13,6 +13,7 @@
 #include "tokenizer/basic/token_sequence.hpp"
 #include "parallel/worker_pool.hpp"
 #include "support/internal_failure.hpp"
+#include "support/page_vector.hpp"
 
 // Texts up to this many bytes train with 32-bit positions in the notes of a step; test builds
 // set 0 so that small texts take the 64-bit ones.
@@ -54,7 +55,7 @@ struct PairRecord {
 
 template <class Count>
 struct PairRecordKey {
-    const std::vector<PairRecord<Count>>* records;
+    const PageVector<PairRecord<Count>>* records;
     std::uint64_t operator()(std::uint32_t index) const {
         const PairRecord<Count>& record = (*records)[index];
         return pair_key(record.left, record.right);
@@ -175,7 +176,7 @@ private:
     static constexpr std::size_t kLookahead = 16;
 
     std::uint32_t find_record(std::uint32_t left, std::uint32_t right) const {
-        if ((left | right) < 256) return (left << 8) | right;
+        if ((left | right) < 256) return byte_record_[(left << 8) | right];
         return table_.find(pair_key(left, right));
     }
 
@@ -213,35 +214,48 @@ private:
         }
     }
 
+    // A record for every byte pair the text holds, in key order, and its place in the queue.
+    // A pair of two bytes never forms later, so these records stay the first ones.
+    void add_byte_pair_records(const BytePairCounts& counts, std::uint64_t pairs) {
+        byte_record_.assign(kBytePairs, kMissing);
+        std::uint64_t total = 0;
+        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
+            if (counts[k] == 0) continue;
+            const auto count = static_cast<Position>(counts[k]);
+            const auto index = static_cast<std::uint32_t>(records_.size());
+            byte_record_[k] = index;
+            records_.push_back({k >> 8, k & 0xFF, count, count, 0});
+            queue_.push(count, k >> 8, k & 0xFF, index);
+            total += count;
+        }
+        byte_records_ = records_.size();
+        check(total == pairs, "byte pair counts do not add up to the text");
+    }
+
     bool index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts,
                           const std::function<bool()>& keep_going) {
         const std::size_t pairs = bytes.size() - 1;
-        records_.resize(kBytePairs);
         // A pass for the size of every list, then one that writes them.
-        std::vector<std::uint64_t> cursor(kBytePairs, 0);
-        std::vector<std::uint64_t> last(kBytePairs, 0);
+        PageVector<std::uint64_t> cursor(kBytePairs, 0);
+        PageVector<std::uint64_t> last(kBytePairs, 0);
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
             cursor[k] += gap_size(p - last[k]);
             last[k] = p;
         }
+        add_byte_pair_records(counts, pairs);
         std::uint64_t offset = 0;
-        std::uint64_t total = 0;
-        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            const auto count = static_cast<Position>(counts[k]);
-            records_[k] = {k >> 8, k & 0xFF, count, count, offset};
-            total += count;
-            const std::uint64_t size = cursor[k];
-            cursor[k] = offset;
-            offset += size;
-            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
+        for (Record& record : records_) {
+            const std::size_t k = (record.left << 8) | record.right;
+            record.offset = offset;
+            offset += cursor[k];
+            cursor[k] = record.offset;
         }
-        check(total == pairs, "byte pair counts do not add up to the text");
         // The slack lets merge steps append lists for a while before the arena is compacted.
         arena_.reserve(offset + offset / 2 + 64);
         arena_.resize(offset);
-        std::fill(last.begin(), last.end(), 0);
+        std::fill(last.begin(), last.end(), std::uint64_t{0});
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
@@ -277,7 +291,7 @@ private:
         const std::size_t rounds = (pairs + threads * kSetupBlock - 1) / (threads * kSetupBlock);
         const std::size_t chunks = threads * rounds;
         const std::size_t chunk = (pairs + chunks - 1) / chunks;
-        std::vector<ChunkPart> parts(chunks * kBytePairs);
+        PageVector<ChunkPart> parts(chunks * kBytePairs, ChunkPart());
         const auto key = [&](std::size_t p) {
             return (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
         };
@@ -303,14 +317,11 @@ private:
             }
         });
         if (!summed || !keep_going()) return false;
-        records_.resize(kBytePairs);
+        add_byte_pair_records(counts, pairs);
         std::uint64_t offset = 0;
-        std::uint64_t total = 0;
-        for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            const auto count = static_cast<Position>(counts[k]);
-            records_[k] = {k >> 8, k & 0xFF, count, count, offset};
-            total += count;
-            if (count > 0) queue_.push(count, k >> 8, k & 0xFF, k);
+        for (Record& record : records_) {
+            const std::size_t k = (record.left << 8) | record.right;
+            record.offset = offset;
             std::uint64_t last = 0;
             for (std::size_t c = 0; c < chunks; ++c) {
                 ChunkPart& part = parts[c * kBytePairs + k];
@@ -322,7 +333,6 @@ private:
                 last = part.last;
             }
         }
-        check(total == pairs, "byte pair counts do not add up to the text");
         // The slack lets merge steps append lists for a while before the arena is compacted.
         arena_.reserve(offset + offset / 2 + 64);
         arena_.resize(offset);
@@ -342,7 +352,7 @@ private:
     // (every byte pair, as ever).
     void reindex(std::uint32_t threshold) {
         threshold_ = threshold;
-        records_.resize(kBytePairs);
+        records_.resize(byte_records_);
         for (Record& record : records_) record.count = 0;
         table_.clear();
         queue_.clear();
@@ -354,7 +364,7 @@ private:
             // distinct pair when most of them are rare.
             std::size_t pairs = 0;
             for (std::uint64_t q = seq_.next(0); q < n; q = seq_.next(q)) ++pairs;
-            std::vector<std::uint64_t> keys;
+            PageVector<std::uint64_t> keys;
             keys.reserve(pairs);
             for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
                 keys.push_back(pair_key(seq_.at(p), seq_.at(q)));
@@ -366,7 +376,7 @@ private:
                 const auto left = static_cast<std::uint32_t>(keys[begin] >> 32);
                 const auto right = static_cast<std::uint32_t>(keys[begin]);
                 if ((left | right) < 256) {
-                    records_[(left << 8) | right].count = count;
+                    records_[byte_record_[(left << 8) | right]].count = count;
                 } else if (count >= threshold) {
                     check(records_.size() < kMissing, "too many pairs to index");
                     table_.insert(keys[begin], static_cast<std::uint32_t>(records_.size()));
@@ -385,8 +395,8 @@ private:
             if (record.count > 0) queue_.push(record.count, record.left, record.right, i);
         }
         // A pass for the size of every list, then one that writes them.
-        std::vector<std::uint64_t> cursor(records_.size(), 0);
-        std::vector<std::uint64_t> last(records_.size(), 0);
+        PageVector<std::uint64_t> cursor(records_.size(), 0);
+        PageVector<std::uint64_t> last(records_.size(), 0);
         for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
             if (index == kMissing) continue;
@@ -401,7 +411,7 @@ private:
         }
         arena_.reserve(offset + offset / 2 + 64);
         arena_.resize(offset);
-        std::fill(last.begin(), last.end(), 0);
+        std::fill(last.begin(), last.end(), std::uint64_t{0});
         for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
             if (index == kMissing) continue;
@@ -703,8 +713,9 @@ private:
             write += lengths_[i];
         }
         arena_.resize(write);
+        arena_.trim();
         // Between compactions the lengths would only add to the peak.
-        std::vector<std::uint64_t>().swap(lengths_);
+        lengths_.release();
     }
 
     // A kept position's gap spans the gaps of the positions dropped before it and takes no
@@ -728,8 +739,10 @@ private:
 
     TokenSequence seq_;
     ListArena arena_;
-    std::vector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
-    std::vector<Record> records_;
+    PageVector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
+    PageVector<Record> records_;
+    PageVector<std::uint32_t> byte_record_;  // byte pair key -> record, or kMissing
+    std::size_t byte_records_ = 0;
     PairTable<RecordKey> table_;
     PairQueue queue_;
     std::vector<Formed> formed_;

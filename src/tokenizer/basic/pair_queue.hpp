@@ -6,7 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <vector>
+
+#include "support/page_vector.hpp"
 
 namespace tessaron::basic {
 
@@ -47,7 +48,8 @@ public:
         }
         heap_[hole] = moving;
     }
-    void clear() { heap_.clear(); }
+    // Gives the pages back too: the queue is refilled with the pairs that are left.
+    void clear() { heap_.release(); }
     void reserve(std::size_t n) { heap_.reserve(n); }
 
 private:
@@ -57,7 +59,7 @@ private:
         return a.right > b.right;
     }
 
-    std::vector<Entry> heap_;
+    PageVector<Entry> heap_;
 };
 
 }  // namespace tessaron::basic

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "support/page_vector.hpp"
 #include "support/random_seed.hpp"
 #include "support/seeded_hash.hpp"
 
@@ -32,7 +32,9 @@ public:
         ++size_;
     }
 
+    // Gives the pages back too: the table is refilled with the pairs that are left.
     void clear() {
+        slots_.release();
         slots_.assign(kInitialSlots, kMissing);
         mask_ = kInitialSlots - 1;
         size_ = 0;
@@ -50,7 +52,7 @@ private:
     }
 
     void grow() {
-        std::vector<std::uint32_t> old(slots_.size() * 2, kMissing);
+        PageVector<std::uint32_t> old(slots_.size() * 2, kMissing);
         old.swap(slots_);
         mask_ = slots_.size() - 1;
         for (std::uint32_t value : old) {
@@ -60,7 +62,7 @@ private:
 
     KeyOf key_of_;
     std::uint64_t seed_ = random_seed();
-    std::vector<std::uint32_t> slots_;
+    PageVector<std::uint32_t> slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
 };

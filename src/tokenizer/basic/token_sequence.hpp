@@ -8,7 +8,8 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
+
+#include "support/page_vector.hpp"
 
 // Tokens at least this long keep their length in the spread form; test builds set it low so
 // that short texts reach it.
@@ -112,7 +113,7 @@ private:
         return (std::uint64_t{high - kLimit} << kPieceBits) | (low - kLimit);
     }
 
-    std::vector<std::uint32_t> slots_;
+    PageVector<std::uint32_t> slots_;
 };
 
 }  // namespace tessaron::basic
