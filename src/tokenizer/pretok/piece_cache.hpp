@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,40 +22,48 @@ public:
     static constexpr std::size_t kLongestPiece = 64;
     static constexpr std::size_t kMaxEntries = 1 << 16;
 
-    static_assert(2 * kMaxEntries <= (std::uint64_t{1} << 32));
-
     PieceCache() : slots_(kFirstSlots) {}
 
     // The tokens of a piece seen before, or an empty span.
-    // h: the piece's hash, odd (its low half marks a used slot).
+    // h: the piece's hash.
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const {
-        if (piece.size() > kLongestPiece) return {};
-        const std::uint32_t tag = tag_of(h);
+        if (piece.size() > kLongestPiece || piece.empty()) return {};
+        const std::uint32_t wanted = meta_of(h, piece.size());
+        const std::uint64_t key = piece.size() <= 8 ? inline_key(piece) : 0;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
-            if (slot.tag == 0) return {};
-            if (slot.tag == tag && slot.key_length == piece.size() &&
-                same_bytes(keys_.data() + slot.key, piece.data(), piece.size())) {
-                if (slot.token_count == 1) return {&slot.tokens, 1};
-                return {tokens_.data() + slot.tokens, slot.token_count};
+            if (slot.meta == 0) return {};
+            if ((slot.meta & ~kMany) != wanted) continue;
+            if (piece.size() <= 8
+                    ? slot.key != key
+                    : !same_bytes(keys_.data() + slot.key, piece.data(), piece.size())) {
+                continue;
             }
+            if (!(slot.meta & kMany)) return {&slot.tokens, 1};
+            return {tokens_.data() + slot.tokens + 1, tokens_[slot.tokens]};
         }
     }
 
     void insert(std::string_view piece, std::uint64_t h, std::span<const std::uint32_t> tokens) {
-        if (piece.size() > kLongestPiece || tokens.empty() || tokens.size() > kLongestPiece ||
+        if (piece.size() > kLongestPiece || piece.empty() || tokens.empty() ||
             used_ == kMaxEntries) {
             return;
         }
         // At most half full, so that probes stay short.
         if (2 * (used_ + 1) > slots_.size()) grow();
         Slot& slot = slots_[free_slot(h)];
-        slot = {tag_of(h), static_cast<std::uint32_t>(keys_.size()), tokens.front(),
-                static_cast<std::uint8_t>(piece.size()), static_cast<std::uint8_t>(tokens.size())};
-        keys_.append(piece);
+        slot = {0, tokens.front(), meta_of(h, piece.size())};
+        if (piece.size() <= 8) {
+            slot.key = inline_key(piece);
+        } else {
+            slot.key = keys_.size();
+            keys_.append(piece);
+        }
         if (tokens.size() > 1) {
+            slot.meta |= kMany;
             slot.tokens = static_cast<std::uint32_t>(tokens_.size());
+            tokens_.push_back(static_cast<std::uint32_t>(tokens.size()));
             tokens_.insert(tokens_.end(), tokens.begin(), tokens.end());
         }
         ++used_;
@@ -63,23 +72,36 @@ public:
 private:
     // Small at first: a short text should not pay for clearing a large table.
     static constexpr std::size_t kFirstSlots = 256;
+    static constexpr std::uint32_t kHashBits = 0xFFFFFF;
+    static constexpr std::uint32_t kMany = 1;
+    // The table never has more slots than the hash's bits kept in a slot can place.
+    static_assert(2 * kMaxEntries <= kHashBits + 1);
 
     // 16 bytes, so that the slots of the pieces a text repeats stay in the processor's cache.
+    // A piece of up to 8 bytes is its own key, compared without reading anything else.
     struct Slot {
-        std::uint32_t tag;     // low half of the hash, never 0; 0 marks an empty slot
-        std::uint32_t key;     // offset in keys_
-        std::uint32_t tokens;  // the token itself when there is one, else its offset in tokens_
-        std::uint8_t key_length;
-        std::uint8_t token_count;
+        std::uint64_t key;     // the bytes of a short piece, else their offset in keys_
+        std::uint32_t tokens;  // the one token, or with kMany the offset in tokens_ of the
+                               // count and then the tokens
+        std::uint32_t meta;    // the hash's low 24 bits, the length, kMany; 0 when empty
     };
 
-    // The table never has more slots than a 32-bit tag can place.
-    static std::uint32_t tag_of(std::uint64_t h) { return static_cast<std::uint32_t>(h) | 1; }
+    static std::uint32_t meta_of(std::uint64_t h, std::size_t length) {
+        return static_cast<std::uint32_t>(((h & kHashBits) << 8) | (length << 1));
+    }
+
+    // The bytes of a piece of 1 to 8 bytes as one word; with the length, no two pieces alike.
+    static std::uint64_t inline_key(std::string_view piece) {
+        if (piece.size() < 8) return short_bytes_word(piece.data(), piece.size());
+        std::uint64_t word;
+        std::memcpy(&word, piece.data(), 8);
+        return word;
+    }
 
     std::size_t free_slot(std::uint64_t h) const {
         const std::size_t mask = slots_.size() - 1;
         std::size_t i = h & mask;
-        while (slots_[i].tag != 0) i = (i + 1) & mask;
+        while (slots_[i].meta != 0) i = (i + 1) & mask;
         return i;
     }
 
@@ -87,7 +109,7 @@ private:
         std::vector<Slot> old(slots_.size() * 2);
         old.swap(slots_);
         for (const Slot& slot : old) {
-            if (slot.tag != 0) slots_[free_slot(slot.tag)] = slot;
+            if (slot.meta != 0) slots_[free_slot(slot.meta >> 8)] = slot;
         }
     }
 

@@ -64,7 +64,12 @@ void PieceEncoder::encode_piece(std::string_view piece, std::vector<std::uint32_
     }
     const std::uint64_t h = known_.hash(piece);
     if (const std::span<const std::uint32_t> met = cache_.find(piece, h); !met.empty()) {
-        out.insert(out.end(), met.begin(), met.end());
+        // Most pieces are one token, which needs no copy loop.
+        if (met.size() == 1) {
+            out.push_back(met.front());
+        } else {
+            out.insert(out.end(), met.begin(), met.end());
+        }
         return;
     }
     const std::size_t first = out.size();
