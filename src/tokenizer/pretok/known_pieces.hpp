@@ -15,6 +15,7 @@
 #include <span>
 #include <string_view>
 
+#include "support/random_seed.hpp"
 #include "support/seeded_hash.hpp"
 
 namespace tessaron::pretok {
@@ -31,6 +32,8 @@ public:
     KnownPieces& operator=(const KnownPieces&) = delete;
 
     std::uint64_t hash(std::string_view piece) const { return hash_(piece) | 1; }
+    // A seed for the caches in front of this table, drawn with it.
+    std::uint64_t cache_seed() const { return cache_seed_; }
 
     // The tokens of a piece, or an empty span when it is not known (yet).
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const;
@@ -63,6 +66,7 @@ private:
     std::atomic<std::size_t> learned_{0};
     std::size_t longest_ = 0;  // of the pieces added
     SeededHash hash_;
+    std::uint64_t cache_seed_ = random_seed();
 };
 
 }  // namespace tessaron::pretok

@@ -62,7 +62,7 @@ void PieceEncoder::encode_piece(std::string_view piece, std::vector<std::uint32_
         out.insert(out.end(), bytes, bytes + piece.size());
         return;
     }
-    const std::uint64_t h = known_.hash(piece);
+    const std::uint64_t h = cache_.hash(piece);
     if (const std::span<const std::uint32_t> met = cache_.find(piece, h); !met.empty()) {
         // Most pieces are one token, which needs no copy loop.
         if (met.size() == 1) {
@@ -73,11 +73,12 @@ void PieceEncoder::encode_piece(std::string_view piece, std::vector<std::uint32_
         return;
     }
     const std::size_t first = out.size();
-    if (const std::span<const std::uint32_t> found = known_.find(piece, h); !found.empty()) {
+    const std::uint64_t known_hash = known_.hash(piece);
+    if (const auto found = known_.find(piece, known_hash); !found.empty()) {
         out.insert(out.end(), found.begin(), found.end());
     } else {
         merge(piece, out);
-        known_.learn(piece, h, std::span(out).subspan(first));
+        known_.learn(piece, known_hash, std::span(out).subspan(first));
     }
     cache_.insert(piece, h, std::span(out).subspan(first));
 }

@@ -30,6 +30,7 @@ public:
         : tables_(tables),
           pattern_(std::move(pattern)),
           known_(known),
+          cache_(known.cache_seed()),
           ordered_(tables),
           rounds_(tables) {}
 
