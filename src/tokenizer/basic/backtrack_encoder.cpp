@@ -29,7 +29,8 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     std::size_t steps = 0;
     std::uint32_t at = 0;
     std::uint32_t reach = 0;
-    TokenTrie::Found found = trie_.longest_at(bytes, n, steps);
+    auto ahead = [this](std::uint32_t token) { seams_.prefetch_right(token); };
+    TokenTrie::Found found = trie_.longest_at(bytes, n, steps, ahead);
     for (;;) {
         if (steps > budget) {
             out.resize(base);
@@ -48,7 +49,7 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                     budget += 64 * std::size_t{at - reach};
                     reach = at;
                 }
-                found = trie_.longest_at(bytes + at, n - at, steps);
+                found = trie_.longest_at(bytes + at, n - at, steps, ahead);
             } else {
                 found = trie_.shorter(found.token);
             }

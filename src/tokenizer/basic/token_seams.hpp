@@ -77,6 +77,12 @@ public:
         __builtin_prefetch(edge);
         __builtin_prefetch(edge + sizeof(Edge) - 1);
     }
+    // The same for `right` as the right token, asked while the search still walks to it.
+    void prefetch_right(std::uint32_t right) const {
+        const auto* edge = reinterpret_cast<const char*>(&first_edge_[right]);
+        __builtin_prefetch(edge);
+        __builtin_prefetch(edge + sizeof(Edge) - 1);
+    }
 
 private:
     struct Parts {

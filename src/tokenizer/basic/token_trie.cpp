@@ -15,7 +15,6 @@ void TokenTrie::clear() {
     length_.clear();
     shorter_.clear();
     cells_.clear();
-    best_.clear();
     longest_ = 1;
 }
 
@@ -23,11 +22,14 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
                       const std::vector<std::uint32_t>& left,
                       const std::vector<std::uint32_t>& right) {
     clear();
+    const std::size_t tokens = 256 + left.size();
+    // Token numbers share a word with a length below (never reached: the spelled bytes run
+    // out first).
+    if (tokens > kTokenMask) return;
 
     // Doubling rules make tokens exponentially long; such models go without a trie.
     constexpr std::uint64_t kLongest = 65536;
     constexpr std::uint64_t kTotal = std::uint64_t{64} << 20;
-    const std::size_t tokens = 256 + left.size();
     std::vector<std::uint64_t> offset(tokens + 1);
     std::uint64_t total = 256;
     {
@@ -117,9 +119,13 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
     // Then a double array: a node's children take the first free cells that fit, and nodes
     // are placed in the order that tokens in rank order first need them. Early rules join the
     // commonest pairs, so the paths most searches take share few cache lines.
-    constexpr Cell kFree{kNone, 0};
-    cells_.assign(nodes + nodes / 4 + 512, kFree);
-    std::vector<std::uint8_t> used(cells_.size(), 0);
+    struct Slot {
+        std::uint32_t parent;  // kNone for the root and for free cells
+        std::uint32_t base;  // where the children's cells start, less their first byte
+    };
+    constexpr Slot kFree{kNone, 0};
+    std::vector<Slot> slots(nodes + nodes / 4 + 512, kFree);
+    std::vector<std::uint8_t> used(slots.size(), 0);
     std::vector<std::uint32_t> cell_of(nodes, kNone);
     std::vector<std::uint8_t> placed(nodes, 0);  // the node's children have their cells
     std::size_t first_free = 1;
@@ -140,9 +146,9 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
         const bool wide = labels.size() > 16;
         for (unsigned tries = 0;; ++tries) {
             if (wide || tries == 64) base = std::max<std::size_t>(high_water + 1, lowest) - lowest;
-            if (base + 256 >= cells_.size()) {
-                cells_.resize(cells_.size() * 2, kFree);
-                used.resize(cells_.size(), 0);
+            if (base + 256 >= slots.size()) {
+                slots.resize(slots.size() * 2, kFree);
+                used.resize(slots.size(), 0);
             }
             bool fits = true;
             for (const unsigned char byte : labels) {
@@ -154,12 +160,12 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
             if (fits) break;
             ++base;
         }
-        cells_[cell_of[node]].base = static_cast<std::uint32_t>(base);
+        slots[cell_of[node]].base = static_cast<std::uint32_t>(base);
         for (std::uint32_t c = first_child[node]; c != kNone; c = next_sibling[c]) {
             const std::size_t at = base + label[c];
             used[at] = 1;
             high_water = std::max(high_water, at);
-            cells_[at].parent = cell_of[node];
+            slots[at].parent = cell_of[node];
             cell_of[c] = static_cast<std::uint32_t>(at);
         }
     };
@@ -174,27 +180,33 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
         for (std::uint32_t n = parent[node_of[t]]; !placed[n]; n = parent[n]) path.push_back(n);
         for (auto it = path.rbegin(); it != path.rend(); ++it) place_children(*it);
     }
-    check(cells_[0].base == 1, "the bytes are the first cells after the root");
+    check(slots[0].base == 1, "the bytes are the first cells after the root");
     // Room for any base + byte past the last used cell.
     std::size_t top_base = 0;
-    for (const Cell& cell : cells_) top_base = std::max<std::size_t>(top_base, cell.base);
-    cells_.resize(std::max(high_water + 1, top_base + 256), kFree);
-    if (cells_.size() > 4 * std::size_t{nodes} + 65536) {
+    for (const Slot& slot : slots) top_base = std::max<std::size_t>(top_base, slot.base);
+    const std::size_t size = std::max(high_water + 1, top_base + 256);
+    if (size > 4 * std::size_t{nodes} + 65536) {
         clear();
         return;
     }
-    cells_.shrink_to_fit();
 
     // Parents were made before their children.
     constexpr Found kNothing{kNone, 0};
-    best_.assign(cells_.size(), kNothing);
-    for (std::uint32_t n = 1; n < nodes; ++n) {
-        best_[cell_of[n]] = token_at[n] != kNone ? Found{token_at[n], length_[token_at[n]]}
-                                                 : best_[cell_of[parent[n]]];
+    std::vector<Found> best(nodes, kNothing);
+    cells_.assign(size, Cell{kNone, 0, kNone});
+    for (std::uint32_t n = 0; n < nodes; ++n) {
+        if (n != 0) {
+            best[n] =
+                token_at[n] != kNone ? Found{token_at[n], length_[token_at[n]]} : best[parent[n]];
+        }
+        const std::uint32_t short_length = best[n].length < kShortest ? best[n].length : 0;
+        const Slot& slot = slots[cell_of[n]];
+        cells_[cell_of[n]] = Cell{slot.parent, slot.base,
+                                  (best[n].token & kTokenMask) | (short_length << kTokenBits)};
     }
     shorter_.assign(tokens, kNothing);
     for (std::size_t t = 256; t < tokens; ++t) {
-        if (self[t]) shorter_[t] = best_[cells_[cell_of[node_of[t]]].parent];
+        if (self[t]) shorter_[t] = best[parent[node_of[t]]];
     }
 }
 

@@ -33,22 +33,27 @@ public:
     };
 
     // The longest self-encoding token that begins text[0..n), n >= 1 (a byte at least). Adds
-    // the trie steps taken to `steps`.
-    Found longest_at(const unsigned char* text, std::size_t n, std::size_t& steps) const {
+    // the trie steps taken to `steps`. `ahead(token)` is told each node's answer as the walk
+    // passes it, so that what the caller will read of the final one is on its way early.
+    template <class Ahead>
+    Found longest_at(const unsigned char* text, std::size_t n, std::size_t& steps,
+                     Ahead&& ahead) const {
         // The root's children are the bytes, in cells 1 to 256.
-        std::uint32_t node = 1u + text[0];
+        std::uint32_t cell = 1u + text[0];
         const std::size_t limit = n < longest_ ? n : longest_;
         std::size_t i = 1;
         for (; i < limit; ++i) {
-            const std::uint32_t next = child(node, text[i]);
-            if (next == kNone) break;
-            node = next;
-            // The answer is read where the walk stops: asked for at every step, its load
-            // overlaps the step that fails instead of following it.
-            __builtin_prefetch(&best_[node]);
+            const std::uint32_t next = cells_[cell].base + text[i];
+            if (cells_[next].parent != cell) break;
+            cell = next;
+            ahead(cells_[cell].best & kTokenMask);
         }
         steps += i;
-        return best_[node];
+        // The answer shares its cell with the node the walk stopped at, already loaded.
+        const std::uint32_t best = cells_[cell].best;
+        const std::uint32_t token = best & kTokenMask;
+        const std::uint32_t length = best >> kTokenBits;
+        return {token, length != 0 ? length : length_[token]};
     }
     // The longest self-encoding token spelling a proper prefix of `token`'s bytes.
     Found shorter(std::uint32_t token) const { return shorter_[token]; }
@@ -59,23 +64,24 @@ public:
 private:
     void clear();
 
-    // A double array: the child of `node` by `byte` is the cell base + byte, if that cell
-    // names `node` as its parent. A step is one read.
-    std::uint32_t child(std::uint32_t node, unsigned char byte) const {
-        const std::uint32_t c = cells_[node].base + byte;
-        return cells_[c].parent == node ? c : kNone;
-    }
+    // Tokens are numbered below 2**25, so one 32-bit word holds a token and, when short, its
+    // length.
+    static constexpr unsigned kTokenBits = 25;
+    static constexpr std::uint32_t kTokenMask = (std::uint32_t{1} << kTokenBits) - 1;
+    static constexpr std::uint32_t kShortest = std::uint32_t{1} << (32 - kTokenBits);
 
     std::vector<std::uint32_t> length_;  // per token
     std::vector<Found> shorter_;  // per token
+    // A double array: the child of a node by `byte` is the cell base + byte, if that cell
+    // names the node as its parent. A step is one read, which also brings the answer for when
+    // the walk stops there: the longest self-encoding token spelling a prefix of the node,
+    // with its length in the high bits when below kShortest (0 otherwise).
     struct Cell {
         std::uint32_t parent;  // kNone for the root and for free cells
-        std::uint32_t base;  // where the children's cells start, less their first byte
+        std::uint32_t base;
+        std::uint32_t best;
     };
-    std::vector<Cell> cells_;  // the root is cell 0; 256 free cells of padding at the end
-    // Per cell: the longest self-encoding token spelling a prefix of the node. Apart from the
-    // cells, which a walk reads at every step, and this at its end only.
-    std::vector<Found> best_;
+    std::vector<Cell> cells_;  // the root is cell 0, its children cells 1 to 256
     std::size_t longest_ = 1;
 };
 
