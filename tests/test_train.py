@@ -380,4 +380,3 @@ def test_pool_that_cannot_start_fails_every_chunked_count():
     """
     out = run_python(code, {"RAYON_NUM_THREADS": "65535"})
     assert out.splitlines() == ["2 True", "hi no-rules"]
-

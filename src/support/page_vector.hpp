@@ -19,10 +19,13 @@ class PageVector {
 public:
     PageVector() = default;
     PageVector(std::size_t n, const T& value) { resize(n, value); }
+    // Filled at once, so its large pages back nothing it does not use.
     template <class It>
         requires(!std::is_integral_v<It>)
     PageVector(It first, It last) {
-        reserve(static_cast<std::size_t>(last - first));
+        const auto n = static_cast<std::size_t>(last - first);
+        reserve(n);
+        if (n * sizeof(T) >= kHugeMin) pages::advise_huge(data_, n * sizeof(T));
         for (; first != last; ++first) data_[size_++] = static_cast<T>(*first);
     }
     PageVector(PageVector&& other) noexcept { swap(other); }
@@ -84,6 +87,9 @@ public:
     void release() { PageVector().swap(*this); }
 
 private:
+    // Large pages pay only on arrays of several of them.
+    static constexpr std::size_t kHugeMin = std::size_t{4} << 20;
+
     T* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

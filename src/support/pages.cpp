@@ -23,16 +23,23 @@ std::size_t round_up(std::size_t bytes) {
 }
 
 void* map(std::size_t bytes) {
-    void* data =
-        mmap(nullptr, round_up(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    bytes = round_up(bytes);
+    void* data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (data == MAP_FAILED) throw std::bad_alloc();
     return data;
 }
 
 void* remap(void* data, std::size_t old_bytes, std::size_t new_bytes) {
-    void* moved = mremap(data, round_up(old_bytes), round_up(new_bytes), MREMAP_MAYMOVE);
+    new_bytes = round_up(new_bytes);
+    void* moved = mremap(data, round_up(old_bytes), new_bytes, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) throw std::bad_alloc();
     return moved;
+}
+
+void advise_huge([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    madvise(data, round_up(bytes), MADV_HUGEPAGE);
+#endif
 }
 
 void unmap(void* data, std::size_t bytes) {

@@ -235,35 +235,37 @@ private:
     bool index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts,
                           const std::function<bool()>& keep_going) {
         const std::size_t pairs = bytes.size() - 1;
-        // A pass for the size of every list, then one that writes them.
-        PageVector<std::uint64_t> cursor(kBytePairs, 0);
-        PageVector<std::uint64_t> last(kBytePairs, 0);
+        // A pass for the size of every list, then one that writes them; a list's end and
+        // last position side by side, so that each byte pair costs one cache line.
+        struct ListEnd {
+            std::uint64_t at;
+            std::uint64_t last;
+        };
+        PageVector<ListEnd> ends(kBytePairs, ListEnd{0, 0});
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
-            const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
-            cursor[k] += gap_size(p - last[k]);
-            last[k] = p;
+            ListEnd& end = ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
+            end.at += gap_size(p - end.last);
+            end.last = p;
         }
         add_byte_pair_records(counts, pairs);
         std::uint64_t offset = 0;
         for (Record& record : records_) {
-            const std::size_t k = (record.left << 8) | record.right;
+            ListEnd& end = ends[(record.left << 8) | record.right];
             record.offset = offset;
-            offset += cursor[k];
-            cursor[k] = record.offset;
+            offset += end.at;
+            end = {record.offset, 0};
         }
         // The slack lets merge steps append lists for a while before the arena is compacted.
         arena_.reserve(offset + offset / 2 + 64);
         arena_.resize(offset);
-        std::fill(last.begin(), last.end(), std::uint64_t{0});
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
-            const std::size_t k = (static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1];
-            PositionWriter writer(arena_.data() + cursor[k]);
-            writer.resume_after(last[k]);
+            ListEnd& end = ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
+            PositionWriter writer(arena_.data() + end.at);
+            writer.resume_after(end.last);
             writer.put(p);
-            cursor[k] = static_cast<std::uint64_t>(writer.end() - arena_.data());
-            last[k] = p;
+            end = {static_cast<std::uint64_t>(writer.end() - arena_.data()), p};
         }
         return true;
     }
