@@ -154,6 +154,7 @@ def encode_rows(texts, repeat, baseline, folder):
     builds = [("tessaron", None)] + ([("before", baseline)] if baseline else [])
     for table in ("cl100k_base", "o200k_base"):
         rows = [(name, 0) for name in texts] + [("English", 1), ("English", 2)]
+        one_thread = {}
         for name, threads in rows:
             mb = len(texts[name].encode()) / 1e6
             got = {}
@@ -171,6 +172,17 @@ def encode_rows(texts, repeat, baseline, folder):
             ratio = peer[key] / got["tessaron"][key]
             same = "" if got["tessaron"]["same"] else "   IDS DIFFER"
             print(f"  {table:12} {name:13} {what:32} {figures}   {ratio:4.1f}x tiktoken{same}")
+            if threads == 1:
+                one_thread = got
+            elif threads == 2:
+                # What the second thread costs beyond its share of the work: its CPU time above
+                # one thread's, and the wall-time ratio, the figure a busy machine distorts.
+                extra = "   ".join(
+                    f"{k} CPU {100 * (v['cpu'] / one_thread[k]['cpu'] - 1):+5.1f} %, "
+                    f"{one_thread[k]['seconds'] / v['seconds']:4.2f}x wall"
+                    for k, v in got.items()
+                )
+                print(f"  {table:12} {'':13} {'2 threads against 1':32} {extra}")
 
 
 # ---- training, each run in its own process ----
