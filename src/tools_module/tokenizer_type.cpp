@@ -18,6 +18,7 @@
 #include "binding/binder.hpp"
 #include "binding/guarded.hpp"
 #include "binding/id_ints.hpp"
+#include "binding/interned_name.hpp"
 #include "binding/convert.hpp"
 #include "binding/results.hpp"
 #include "binding/signature.hpp"
@@ -266,6 +267,8 @@ constexpr MethodSignature kTrainFiles{kClass,
                                        {"pattern", "None", true}},
                                       py::Receiver::Type};
 
+py::InternedName fspath_name("__fspath__");
+
 PyObject* tokenizer_train_files(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
     return guarded([&] {
@@ -273,7 +276,7 @@ PyObject* tokenizer_train_files(PyObject* cls, PyObject* const* args, Py_ssize_t
         PyObject* paths_object = bound[0].get();
         // A single path would be read as the files named by its characters.
         if (PyUnicode_Check(paths_object) || PyBytes_Check(paths_object) ||
-            PyObject_HasAttrString(paths_object, "__fspath__")) {
+            PyObject_HasAttr(paths_object, fspath_name.get())) {
             PyErr_SetString(PyExc_TypeError, "paths must be an iterable of paths, not one path");
             throw py::ErrorAlreadySet{};
         }
@@ -599,15 +602,18 @@ PyObject* tokenizer_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 constexpr MethodSignature kReduce{kClass, "__reduce__", {}};
 
+py::InternedName from_huggingface_json_name("from_huggingface_json");
+py::InternedName from_bytes_name("from_bytes");
+
 PyObject* tokenizer_reduce(PyObject* self, PyObject*) {
     return guarded([&] {
         PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
         if (object_of(self).ids != nullptr) {
-            Ref maker = Ref::checked(PyObject_GetAttrString(type, "from_huggingface_json"));
+            Ref maker = Ref::checked(PyObject_GetAttr(type, from_huggingface_json_name.get()));
             Ref data = py::utf8_to_str(huggingface_json(model_of(self), object_of(self).ids));
             return Py_BuildValue("(O(O))", maker.get(), data.get());
         }
-        Ref maker = Ref::checked(PyObject_GetAttrString(type, "from_bytes"));
+        Ref maker = Ref::checked(PyObject_GetAttr(type, from_bytes_name.get()));
         Ref data = bytes_object(persist::model_file_bytes(model_of(self)));
         return Py_BuildValue("(O(O))", maker.get(), data.get());
     });
