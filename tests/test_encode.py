@@ -236,6 +236,18 @@ def test_models_with_very_long_tokens_match_reference(model_dir, doublings):
         assert tokenizer.encode(text) == reference_encode(merges, text.encode())
 
 
+def test_tokens_either_side_of_every_packed_length_match_reference(model_dir):
+    # Tokens "x", "xa", "xaa", ... up to 300 bytes: the search keeps a short token's length
+    # beside it and looks a long one up, so lengths around that limit must both find theirs.
+    pairs = [(120, 97)] + [(256 + k, 97) for k in range(299)]
+    tokenizer = loaded(model_dir / "chain.model", pairs)
+    rng = random.Random(5)
+    lengths = list(range(1, 301)) + [310, 450]
+    rng.shuffle(lengths)
+    text = "".join("x" + "a" * k + rng.choice(" .y") for k in lengths)
+    assert tokenizer.encode(text) == reference_encode(merges_from_lines(pairs), text.encode())
+
+
 def training_text():
     # Prose every Python install carries, plus Cyrillic, Han and a run, so that trained rules
     # span spaces, multi-byte characters and repeats.
