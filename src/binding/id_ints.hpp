@@ -2,7 +2,8 @@
 // when the model changes and shared by every list of its ids: filling a list then costs a reference
 // increment per id instead of an allocation. It costs about 40 bytes per token above 256 (the int
 // and a pointer to it; smaller ids are the interpreter's own shared ints). Read-only between
-// rebuilds, and used under the interpreter lock only, so encodes on several threads may share it.
+// rebuilds, and its ints are touched under the interpreter lock only, so encodes on several
+// threads may share it.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,8 @@ public:
     }
     // The same from token numbers that may include special tokens (encode_with_specials.hpp).
     Ref list_of(const basic::Model& model, std::span<const std::uint32_t> numbers);
-    // A list of such lists, one per text. Large batches are filled on up to `threads` threads
-    // without the interpreter lock, so that building the lists does not undo the encoding's
-    // gain from its threads.
-    Ref lists_of(const basic::Model& model, std::span<const std::vector<std::uint32_t>> numbers,
-                 std::size_t threads);
+    // The ints by token number, for lists filled elsewhere; empty until built.
+    std::span<PyObject* const> all() const { return ints_; }
 
 private:
     const IdMap* outer_;

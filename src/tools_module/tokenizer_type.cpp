@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "binding/batch_lists.hpp"
 #include "binding/binder.hpp"
 #include "binding/guarded.hpp"
 #include "binding/id_ints.hpp"
@@ -469,13 +470,9 @@ PyObject* tokenizer_encode_batch(PyObject* self, PyObject* const* args, Py_ssize
         const BoundArgs bound = py::bind_fastcall(kEncodeBatch, args, nargs, kwnames);
         const basic::Model& model = model_of(self);
         const BatchArguments batch = to_batch_arguments(bound, model);
-        std::vector<std::vector<std::uint32_t>> results;
-        {
-            const WithoutLock unlocked;
-            results = basic::encode_batch(model, batch.views, batch.matcher(),
-                                          object_of(self).known, batch.threads);
-        }
-        return object_of(self).ints->lists_of(model, results, batch.threads).release();
+        return py::encode_batch_lists(*object_of(self).ints, model, batch.views, batch.matcher(),
+                                      object_of(self).known, batch.threads)
+            .release();
     });
 }
 

@@ -105,24 +105,99 @@ void append_line(std::span<const std::uint32_t> numbers, std::span<const TokenId
 
 }  // namespace
 
-std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
-                                                     std::span<const std::string_view> texts,
-                                                     const SpecialMatcher* specials,
-                                                     pretok::KnownPieces* known,
-                                                     std::size_t threads) {
-    std::vector<std::vector<std::uint32_t>> results(texts.size());
+void encode_batch_to(const Model& model, std::span<const std::string_view> texts,
+                     const SpecialMatcher* specials, pretok::KnownPieces* known,
+                     std::size_t threads, BatchTaker& taker) {
     threads = std::clamp<std::size_t>(threads, 1, kMostThreads);
-    for_each_run(cut_runs(texts, threads), threads, [&] {
-        return [&, encoder = TextEncoder(model, specials, known)](std::size_t, std::size_t first,
-                                                                  std::size_t last) mutable {
-            for (std::size_t i = first; i < last; ++i) {
+    const std::vector<std::size_t> starts = cut_runs(texts, threads);
+    const std::size_t runs = starts.size() - 1;
+    // The numbers of each run end to end, and the runs each thread encoded: a thread takes
+    // what it encoded itself, still in its cache.
+    std::vector<std::vector<std::uint32_t>> run_numbers(runs);
+    std::vector<std::size_t> lengths(texts.size());
+    std::vector<std::vector<std::size_t>> runs_of(std::min(threads, runs));
+    std::atomic<std::size_t> next_run{0};
+    std::atomic<std::size_t> encoded{0};  // threads done encoding
+    // Whether the threads go on to take: 0 while undecided, then kTake or kStop.
+    constexpr int kTake = 1;
+    constexpr int kStop = 2;
+    std::atomic<int> decision{0};
+    std::mutex failure_lock;
+    std::exception_ptr failure;
+    auto fail = [&] {
+        const std::lock_guard<std::mutex> hold(failure_lock);
+        if (!failure) failure = std::current_exception();
+        next_run.store(runs);
+    };
+    auto encode_runs = [&](std::size_t t) {
+        try {
+            TextEncoder encoder(model, specials, known);
+            for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
+                std::vector<std::uint32_t>& numbers = run_numbers[r];
+                std::size_t bytes = 0;
+                for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) bytes += texts[i].size();
                 // Most texts take fewer tokens than a quarter of their bytes.
-                results[i].reserve(texts[i].size() / 4 + 16);
-                encoder.encode(texts[i], results[i]);
+                numbers.reserve(bytes / 4 + 16);
+                for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) {
+                    const std::size_t before = numbers.size();
+                    encoder.encode(texts[i], numbers);
+                    lengths[i] = numbers.size() - before;
+                }
+                runs_of[t].push_back(r);
             }
-        };
-    });
-    return results;
+        } catch (...) {
+            fail();
+        }
+    };
+    auto take_runs = [&](std::size_t t) {
+        try {
+            for (const std::size_t r : runs_of[t]) {
+                const std::span<const std::uint32_t> numbers = run_numbers[r];
+                std::size_t at = 0;
+                for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) {
+                    taker.take(t, i, numbers.subspan(at, lengths[i]));
+                    at += lengths[i];
+                }
+                std::vector<std::uint32_t>().swap(run_numbers[r]);
+            }
+        } catch (...) {
+            fail();
+        }
+    };
+    auto helper = [&](std::size_t t) {
+        encode_runs(t);
+        encoded.fetch_add(1, std::memory_order_release);
+        encoded.notify_one();
+        decision.wait(0);
+        if (decision.load() == kTake) take_runs(t);
+    };
+
+    std::vector<std::thread> helpers;
+    try {
+        for (std::size_t t = 1; t < runs_of.size(); ++t) helpers.emplace_back(helper, t);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started and the caller do the work.
+    }
+    encode_runs(0);
+    for (std::size_t done; (done = encoded.load(std::memory_order_acquire)) < helpers.size();) {
+        encoded.wait(done);
+    }
+    // Every helper waits for the decision, so none may be left waiting when this returns.
+    auto decide = [&](int what) {
+        decision.store(what);
+        decision.notify_all();
+        if (what == kTake) take_runs(0);
+        for (std::thread& thread : helpers) thread.join();
+    };
+    if (!failure) {
+        try {
+            taker.prepare(lengths, helpers.size() + 1);
+        } catch (...) {
+            fail();
+        }
+    }
+    decide(failure ? kStop : kTake);
+    if (failure) std::rethrow_exception(failure);
 }
 
 std::vector<std::string> encode_batch_lines(const Model& model,

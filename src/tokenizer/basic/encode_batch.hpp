@@ -17,13 +17,27 @@
 
 namespace tessaron::basic {
 
-// The token numbers (as encode_with_specials gives them) of every text, in order; runs on the
-// calling thread and up to `threads - 1` more, which share `known`.
-std::vector<std::vector<std::uint32_t>> encode_batch(const Model& model,
-                                                     std::span<const std::string_view> texts,
-                                                     const SpecialMatcher* specials,
-                                                     pretok::KnownPieces* known,
-                                                     std::size_t threads);
+// Where encode_batch_to puts the numbers (as encode_with_specials gives them) of a batch.
+class BatchTaker {
+public:
+    // Once every text is encoded, on the calling thread while the others wait: the number of
+    // numbers of each text, and how many threads will call take (numbered from 0).
+    virtual void prepare(std::span<const std::size_t> lengths, std::size_t threads) = 0;
+    // The numbers of text `text`, on thread `thread`: each text once, on the thread that
+    // encoded it, so that the threads share this work as they shared the encoding.
+    virtual void take(std::size_t thread, std::size_t text,
+                      std::span<const std::uint32_t> numbers) = 0;
+
+protected:
+    ~BatchTaker() = default;
+};
+
+// Encodes every text on the calling thread and up to `threads - 1` more, which share `known`,
+// and hands the numbers to `taker`. A failure of either stops both before anything more is
+// taken and is rethrown once the threads have stopped.
+void encode_batch_to(const Model& model, std::span<const std::string_view> texts,
+                     const SpecialMatcher* specials, pretok::KnownPieces* known,
+                     std::size_t threads, BatchTaker& taker);
 
 // The same ids written as text, on the same threads: a line per text, its ids in decimal
 // separated by single spaces and ended by a line feed. The lines come in order, in pieces

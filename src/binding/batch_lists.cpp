@@ -1,0 +1,139 @@
+#include "binding/batch_lists.hpp"
+
+#include <utility>
+#include <vector>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+static double pc() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+static double pw() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+double g_prep, g_take[2];
+
+#include "tokenizer/basic/encode_batch.hpp"
+
+namespace tessaron::py {
+
+namespace {
+
+class BatchLists final : public basic::BatchTaker {
+public:
+    BatchLists(std::span<PyObject* const> ints, PyThreadState*& unlocked)
+        : ints_(ints), unlocked_(unlocked) {}
+
+    void prepare(std::span<const std::size_t> lengths, std::size_t threads) override {
+        double c0 = pc();
+        PyEval_RestoreThread(unlocked_);
+        try {
+            make_lists(lengths);
+        } catch (...) {
+            unlocked_ = PyEval_SaveThread();
+            throw;
+        }
+        unlocked_ = PyEval_SaveThread();
+        uses_.resize(threads);
+        g_prep = pc() - c0;
+    }
+
+    void take(std::size_t thread, std::size_t text,
+              std::span<const std::uint32_t> numbers) override {
+        Uses& uses = uses_[thread];
+        // Counted densely: a batch uses a good share of the vocabulary, and a hash would cost
+        // more per id than the whole fill does.
+        if (uses.count.empty()) uses.count.assign(ints_.size(), 0);
+        PyObject** item = items_[text];
+        for (const std::uint32_t number : numbers) {
+            *item++ = ints_[number];
+            if (uses.count[number]++ == 0) uses.used.push_back(number);
+        }
+    }
+
+    // With the lock back: the references written become counted and the lists visible.
+    Ref finish() {
+        for (const Uses& uses : uses_) {
+            for (const std::uint32_t number : uses.used) {
+                PyObject* item = ints_[number];
+                Py_SET_REFCNT(item, Py_REFCNT(item) + static_cast<Py_ssize_t>(uses.count[number]));
+            }
+        }
+        for (std::size_t i = 0; i < lengths_.size(); ++i) {
+            PyObject* list = PyList_GET_ITEM(lists_.get(), static_cast<Py_ssize_t>(i));
+            Py_SET_SIZE(list, static_cast<Py_ssize_t>(lengths_[i]));
+            PyObject_GC_Track(list);
+        }
+        return std::move(lists_);
+    }
+
+private:
+    struct Uses {
+        std::vector<std::size_t> count;  // per token number
+        std::vector<std::uint32_t> used;  // the numbers counted, each once
+    };
+
+    // Each list empty, with room for its ids: their memory comes from the interpreter's
+    // allocator, which frees it with the list, and is not cleared first.
+    void make_lists(std::span<const std::size_t> lengths) {
+        lists_ = Ref::checked(PyList_New(static_cast<Py_ssize_t>(lengths.size())));
+        items_.reserve(lengths.size());
+        for (std::size_t i = 0; i < lengths.size(); ++i) {
+            PyObject* list = PyList_New(0);
+            if (list == nullptr) throw_error_set();
+            PyObject_GC_UnTrack(list);
+            PyList_SET_ITEM(lists_.get(), static_cast<Py_ssize_t>(i), list);
+            PyObject** items = nullptr;
+            if (lengths[i] != 0) {
+                items = static_cast<PyObject**>(PyMem_Malloc(lengths[i] * sizeof(PyObject*)));
+                if (items == nullptr) {
+                    PyErr_NoMemory();
+                    throw_error_set();
+                }
+                auto* object = reinterpret_cast<PyListObject*>(list);
+                object->ob_item = items;
+                object->allocated = static_cast<Py_ssize_t>(lengths[i]);
+            }
+            items_.push_back(items);
+        }
+        lengths_.assign(lengths.begin(), lengths.end());
+    }
+
+    std::span<PyObject* const> ints_;
+    PyThreadState*& unlocked_;
+    Ref lists_;
+    std::vector<PyObject**> items_;  // per text
+    std::vector<std::size_t> lengths_;  // per text
+    std::vector<Uses> uses_;  // per thread
+};
+
+}  // namespace
+
+Ref encode_batch_lists(IdInts& ints, const basic::Model& model,
+                       std::span<const std::string_view> texts, const SpecialMatcher* specials,
+                       pretok::KnownPieces* known, std::size_t threads) {
+    if (ints.empty()) ints.rebuild(model);
+    double c0 = pc(), w0 = pw();
+    PyThreadState* unlocked = PyEval_SaveThread();
+    BatchLists lists(ints.all(), unlocked);
+    try {
+        basic::encode_batch_to(model, texts, specials, known, threads, lists);
+    } catch (...) {
+        PyEval_RestoreThread(unlocked);
+        throw;
+    }
+    PyEval_RestoreThread(unlocked);
+    double c1 = pc(), w1 = pw();
+    Ref r = lists.finish();
+    double c2 = pc();
+    if (getenv("PROBE"))
+        fprintf(stderr, "call wall %.2f caller cpu %.2f prepare %.2f finish %.2f\n", w1 - w0,
+                c1 - c0, g_prep, c2 - c1);
+    return r;
+}
+
+}  // namespace tessaron::py
