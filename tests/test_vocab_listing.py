@@ -53,6 +53,12 @@ def test_single_bytes_after_build_vocab(listing):
         (HEAD + b"1\nzz 256\n999 97\n", [b"[zz] 256"]),
         # A rule built on an id that only a later rule defines gets no entry at all.
         (HEAD + b"0\n257 97\n98 99\n", [b"[b][c] -> [bc] 257"]),
+        # Ids far apart are listed in ascending order, whether near the rules' ids or not.
+        (
+            HEAD + b"3\nzz 18446744073709551614\nyy 1099511627776\nxx 300\n104 105\n",
+            [b"[h][i] -> [hi] 256", b"[xx] 300", b"[yy] 1099511627776"]
+            + [b"[zz] 18446744073709551614"],
+        ),
     ],
 )
 def test_merged_and_plain_lines(listing, loaded, model, tail):

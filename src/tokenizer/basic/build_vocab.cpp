@@ -71,18 +71,29 @@ void check_size(const Vocab& vocab, const MergeMap& merges) {
 void build_vocab(Vocab& vocab, const MergeMap& merges, const SpecialTokenMap& special_tokens) {
     check_size(vocab, merges);
     vocab.reserve(vocab.size() + 256 + merges.size() + special_tokens.size());
+    // Entries by id for the ids of trained and loaded models (bytes, then 256, 257, ...), so
+    // that most parts are found without hashing; others, and ids not set here, are looked up.
+    std::vector<const std::string*> known(256 + merges.size(), nullptr);
+    auto find = [&](TokenId id) {
+        const std::string* bytes = id < known.size() ? known[id] : nullptr;
+        return bytes != nullptr ? bytes : vocab.find(id);
+    };
+    auto set = [&](TokenId id, std::string bytes) {
+        const std::string& entry = vocab.set(id, std::move(bytes));
+        if (id < known.size()) known[id] = &entry;
+    };
     for (TokenId b = 0; b < 256; ++b) {
-        vocab.set(b, std::string(1, static_cast<char>(b)));
+        set(b, std::string(1, static_cast<char>(b)));
     }
     for (const auto& [pair, id] : merges) {
-        const std::string* left = vocab.find(pair.left);
+        const std::string* left = find(pair.left);
         if (left == nullptr) continue;
-        const std::string* right = vocab.find(pair.right);
+        const std::string* right = find(pair.right);
         if (right == nullptr) continue;
         std::string bytes;
         bytes.reserve(left->size() + right->size());
         bytes.append(*left).append(*right);
-        vocab.set(id, std::move(bytes));
+        set(id, std::move(bytes));
     }
     for (const auto& [text, id] : special_tokens) {
         vocab.set(id, text);

@@ -92,6 +92,8 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
         next_sibling[b + 1] = first_child[0];
         first_child[0] = b + 1;
     }
+    // The bytes' nodes have the most children: theirs are found by index, not by a walk.
+    std::vector<std::uint32_t> byte_child(256 * 256, kNone);
     for (std::size_t t = 256; t < tokens; ++t) {
         if (!self[t]) continue;
         const std::size_t r = t - 256;
@@ -99,14 +101,18 @@ void TokenTrie::build(const RuleRanks& ranks, const TokenSeams& seams,
         std::uint32_t node = node_of[left[r]];
         for (const char c : tail) {
             const auto byte = static_cast<unsigned char>(c);
-            std::uint32_t next = first_child[node];
-            while (next != kNone && label[next] != byte) next = next_sibling[next];
+            std::uint32_t* slot = node <= 256 ? &byte_child[(node - 1) * 256 + byte] : nullptr;
+            std::uint32_t next = slot != nullptr ? *slot : first_child[node];
+            if (slot == nullptr) {
+                while (next != kNone && label[next] != byte) next = next_sibling[next];
+            }
             if (next == kNone) {
                 next = nodes++;
                 label[next] = byte;
                 parent[next] = node;
                 next_sibling[next] = first_child[node];
                 first_child[node] = next;
+                if (slot != nullptr) *slot = next;
             }
             node = next;
         }

@@ -15,8 +15,10 @@ public:
         auto it = map_.find(id);
         return it == map_.end() ? nullptr : &it->second;
     }
-    // Inserts or overwrites.
-    void set(TokenId id, std::string bytes) { map_.insert_or_assign(id, std::move(bytes)); }
+    // Inserts or overwrites; the entry stays where it is until the vocabulary is cleared.
+    const std::string& set(TokenId id, std::string bytes) {
+        return map_.insert_or_assign(id, std::move(bytes)).first->second;
+    }
     void clear() { map_.clear(); }
     void reserve(std::size_t n) { map_.reserve(n); }
     std::size_t size() const { return map_.size(); }
