@@ -313,3 +313,22 @@ def test_load_rebuilds_the_encoder_for_the_new_model(tmp_path, saved):
     assert tok.encode(text) == reference_encode(read_model(crafted).merges, text.encode())
     tok.load(str(tmp_path / "trained.model"))
     assert tok.encode(text) == ids
+
+
+def test_repeated_pairs_among_thousands_of_rules(loaded, listing, saved):
+    # Pairs repeated near and far apart while the rule index grows many times: each keeps its
+    # first place and takes its last id, as the reader of the format says.
+    rnd = random.Random(15)
+    lines = []
+    for k in range(3000):
+        if k >= 10 and rnd.random() < 0.1:
+            lines.append(lines[rnd.randrange(len(lines))])
+        else:
+            lines.append(f"{rnd.randrange(256 + k)} {rnd.randrange(256 + k)}")
+    data = HEAD + b"0\n" + "\n".join(lines).encode() + b"\n"
+    tok = loaded(data)
+    parsed = read_model(data)
+    assert len(parsed.merges) < 3000
+    assert listing(tok) == vocab_listing(parsed.vocab(), parsed.merges)
+    assert tok.encode("abcdefgh" * 4) == reference_encode(parsed.merges, b"abcdefgh" * 4)
+    assert loaded(saved(tok)).encode("hello world") == tok.encode("hello world")
