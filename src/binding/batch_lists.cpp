@@ -2,20 +2,6 @@
 
 #include <utility>
 #include <vector>
-#include <ctime>
-#include <cstdio>
-#include <cstdlib>
-static double pc() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-static double pw() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-double g_prep, g_take[2];
 
 #include "tokenizer/basic/encode_batch.hpp"
 
@@ -29,7 +15,6 @@ public:
         : ints_(ints), unlocked_(unlocked) {}
 
     void prepare(std::span<const std::size_t> lengths, std::size_t threads) override {
-        double c0 = pc();
         PyEval_RestoreThread(unlocked_);
         try {
             make_lists(lengths);
@@ -39,7 +24,6 @@ public:
         }
         unlocked_ = PyEval_SaveThread();
         uses_.resize(threads);
-        g_prep = pc() - c0;
     }
 
     void take(std::size_t thread, std::size_t text,
@@ -117,7 +101,6 @@ Ref encode_batch_lists(IdInts& ints, const basic::Model& model,
                        std::span<const std::string_view> texts, const SpecialMatcher* specials,
                        pretok::KnownPieces* known, std::size_t threads) {
     if (ints.empty()) ints.rebuild(model);
-    double c0 = pc(), w0 = pw();
     PyThreadState* unlocked = PyEval_SaveThread();
     BatchLists lists(ints.all(), unlocked);
     try {
@@ -127,13 +110,7 @@ Ref encode_batch_lists(IdInts& ints, const basic::Model& model,
         throw;
     }
     PyEval_RestoreThread(unlocked);
-    double c1 = pc(), w1 = pw();
-    Ref r = lists.finish();
-    double c2 = pc();
-    if (getenv("PROBE"))
-        fprintf(stderr, "call wall %.2f caller cpu %.2f prepare %.2f finish %.2f\n", w1 - w0,
-                c1 - c0, g_prep, c2 - c1);
-    return r;
+    return lists.finish();
 }
 
 }  // namespace tessaron::py
