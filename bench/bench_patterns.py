@@ -182,7 +182,8 @@ def encode_rows(texts, repeat, baseline, folder):
                     f"{one_thread[k]['seconds'] / v['seconds']:4.2f}x wall"
                     for k, v in got.items()
                 )
-                print(f"  {table:12} {'':13} {'2 threads against 1':32} {extra}")
+                load = f"load average {os.getloadavg()[0]:.1f}"
+                print(f"  {table:12} {'':13} {'2 threads against 1':32} {extra}   ({load})")
 
 
 # ---- training, each run in its own process ----
