@@ -105,6 +105,11 @@ def worst_cases(size):
         "one byte repeated": "a" * size,
         "two bytes alternating": "ab" * (size // 2) + "a",
         "random bytes": random_bytes,
+        # Every occurrence of the first pairs in the last quarter: the threads' stretches of
+        # a step all start inside runs of overlapping occurrences.
+        "occurrences bunched at the end": random_bytes[: size * 3 // 4]
+        + "a" * (size // 8)
+        + "ab" * (size // 16),
         "words": " ".join(
             rng.choice(["the", "cat", "sat", "on", "a", "mat."]) for _ in range(size // 4)
         ),

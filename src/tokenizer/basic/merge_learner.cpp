@@ -162,6 +162,7 @@ private:
     // than it saves. The test build sets it to 1.
     static constexpr std::uint32_t kParallelMerge = TESSARON_PARALLEL_MERGE_MIN;
     static constexpr std::uint64_t kMaxStretches = 256;
+    static constexpr std::size_t kCompactPieces = 16;
     static constexpr std::size_t kSetupBlock = TESSARON_SETUP_BLOCK;
     // Pairs that a merge forms fewer times than the threshold get no record until the best
     // count falls below it, and then the threshold halves: most formed pairs are rare, and
@@ -492,11 +493,13 @@ private:
         summarize(stretch, id);
     }
 
-    // replace_all on the pool. Stretch k starts at the first occurrence at or past k * n / T
-    // whose token before is not `right`, so no occurrence ends right before a stretch and no
-    // merge makes one end there: the stretches' occurrences never touch, each stretch's
-    // merges, notes and retractions are those of the serial walk, and no slot one stretch
-    // writes is read by another.
+    // replace_all on the pool. Of a list of E entries cut into T stretches, stretch k starts
+    // at the first occurrence from entry k * E / T on whose token before is not `right`, so no
+    // occurrence ends right before a stretch and no merge makes one end there: the stretches'
+    // occurrences never touch, each stretch's merges, notes and retractions are those of the
+    // serial walk, and no slot one stretch writes is read by another. Cutting the list rather
+    // than the text gives each thread about as many occurrences: a pair's occurrences bunch
+    // up in parts of a text, and an even cut of the text left one thread waiting for another.
     void replace_all_in_stretches(std::uint32_t chosen, std::uint32_t id) {
         const Record record = records_[chosen];
         const std::uint64_t n = seq_.size();
@@ -512,15 +515,17 @@ private:
         from_[0] = list;
         {
             std::size_t k = 1;
-            const auto bound = [&](std::size_t part) { return n * part / parts; };
-            while (k < parts && !list.done()) {
+            const auto bound = [&](std::size_t part) {
+                return std::uint64_t{record.entries} * part / parts;
+            };
+            for (std::uint64_t entry = 0; k < parts && !list.done(); ++entry) {
                 const PositionReader here = list;
                 const std::uint64_t p = list.next();
-                if (p < bound(k) || !seq_.holds(p, record.left, record.right) ||
+                if (entry < bound(k) || !seq_.holds(p, record.left, record.right) ||
                     (p > 0 && seq_.at(seq_.prev(p)) == record.right)) {
                     continue;
                 }
-                for (; k < parts && p >= bound(k); ++k) {
+                for (; k < parts && entry >= bound(k); ++k) {
                     starts_[k] = p;
                     from_[k] = here;
                 }
@@ -688,7 +693,9 @@ private:
         }
         const bool on_pool = drop_stale && stretches_.size() > 1;
         if (on_pool) {
-            const std::size_t parts = stretches_.size();
+            // More pieces than threads, handed out as threads come free: how much of a
+            // piece is stale, and so how much of the sequence it reads, varies.
+            const std::size_t parts = stretches_.size() * kCompactPieces;
             parallel::WorkerPool::global().run_here(parts, [&](std::size_t k) {
                 const auto first = [&](std::size_t part) {
                     const std::uint64_t at = arena_.size() * part / parts;
