@@ -22,7 +22,8 @@
 
 namespace tessaron::basic {
 
-template <bool Rounds>
+// `Filtered` looks pairs up through RuleRanks::rank_filtered, for text never seen.
+template <bool Rounds, bool Filtered = false>
 class SegmentMerger {
 public:
     explicit SegmentMerger(const EncodeTables& tables) : tables_(tables) {}
@@ -64,8 +65,8 @@ public:
                     pending_.push_back(p);
                 }
             } else {
-                rank[j] = after < n ? tables_.rank(made, tok[after]) : kNoRank;
-                if (has_left) rank[p] = tables_.rank(tok[p], made);
+                rank[j] = after < n ? rank_of(made, tok[after]) : kNoRank;
+                if (has_left) rank[p] = rank_of(tok[p], made);
             }
             const std::uint32_t bj = j / kBlock;
             const std::uint32_t bk = k / kBlock;
@@ -81,6 +82,14 @@ private:
     static constexpr std::uint32_t kDead = 0xFFFFFFFF;
     static constexpr std::uint32_t kBlock = 8;  // block_min reads exactly eight
     static constexpr std::uint64_t kNoKey = ~std::uint64_t{0};
+
+    std::uint32_t rank_of(std::uint32_t left, std::uint32_t right) const {
+        if constexpr (Filtered) {
+            return tables_.rank_filtered(left, right);
+        } else {
+            return tables_.rank(left, right);
+        }
+    }
 
     std::uint32_t made_by(std::uint32_t rank) const {
         if constexpr (Rounds) {
@@ -148,7 +157,7 @@ private:
         const std::uint32_t* next = next_.data();
         for (std::uint32_t i : pending_) {
             if (next[i] == kDead) continue;
-            rank_[i] = next[i] < n ? tables_.rank(tok[i], tok[next[i]]) : kNoRank;
+            rank_[i] = next[i] < n ? rank_of(tok[i], tok[next[i]]) : kNoRank;
             refresh(i / kBlock);
         }
         pending_.clear();

@@ -47,8 +47,8 @@ private:
     SplitPattern pattern_;
     KnownPieces& known_;
     PieceCache cache_;
-    basic::SegmentMerger<false> ordered_;
-    basic::SegmentMerger<true> rounds_;
+    basic::SegmentMerger<false, true> ordered_;
+    basic::SegmentMerger<true, true> rounds_;
 };
 
 }  // namespace tessaron::pretok

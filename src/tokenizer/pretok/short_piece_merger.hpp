@@ -41,8 +41,8 @@ public:
                 tok[i] = tok[i + 1];
                 rank[i] = rank[i + 1];
             }
-            if (at + 2 < m) rank[at] = tables.rank(tok[at], tok[at + 1]);
-            if (at > 0) rank[at - 1] = tables.rank(tok[at - 1], tok[at]);
+            if (at + 2 < m) rank[at] = tables.rank_filtered(tok[at], tok[at + 1]);
+            if (at > 0) rank[at - 1] = tables.rank_filtered(tok[at - 1], tok[at]);
         }
         out.push_back(tok[0]);
     }
