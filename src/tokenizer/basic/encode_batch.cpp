@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "tokenizer/basic/encode_with_specials.hpp"
 
@@ -133,7 +134,10 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
         try {
             TextEncoder encoder(model, specials, known);
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
-                std::vector<std::uint32_t>& numbers = run_numbers[r];
+                // Filled here and moved in once full: the vectors of neighbouring runs, which
+                // two threads fill at once, share a cache line, and every id appended writes
+                // its vector's end.
+                std::vector<std::uint32_t> numbers;
                 std::size_t bytes = 0;
                 for (std::size_t i = starts[r]; i < starts[r + 1]; ++i) bytes += texts[i].size();
                 // Most texts take fewer tokens than a quarter of their bytes.
@@ -143,6 +147,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
                     encoder.encode(texts[i], numbers);
                     lengths[i] = numbers.size() - before;
                 }
+                run_numbers[r] = std::move(numbers);
                 runs_of[t].push_back(r);
             }
         } catch (...) {
