@@ -6,7 +6,8 @@ Rows, medians of --repeat runs, the peers in the same run:
 - encode (str in, list out, one thread) with the cl100k_base and o200k_base tables and patterns
   that bpe-openai ships, English and multilingual, against tiktoken's encode_ordinary; each run
   with a freshly loaded tokenizer, so the text is never one it has seen; ids compared;
-- encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch;
+- encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch,
+  with a fresh tokenizer each run and with one that has encoded the batch before ("warm");
 - train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
   byte-level BPE trainer (each in its own process: its thread count is fixed at start);
 - compression: bytes per token on held-out text (the last tenth of each text), for our model
@@ -58,8 +59,9 @@ def median_seconds(run, repeat, prepare=lambda: None):
     return {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
 
 
-def child_encode(job, table, text_path, threads, repeat):
-    """Seconds of one job's encoding in this process, and whether the ids are tiktoken's."""
+def child_encode(job, table, text_path, threads, repeat, warm=False):
+    """Seconds of one job's encoding in this process, and whether the ids are tiktoken's; `warm`
+    batches reuse one tokenizer that has encoded the batch before."""
     with open(text_path, encoding="utf-8") as f:
         text = f.read()
     encoding, ranks = tiktoken_encoding(table)
@@ -95,8 +97,14 @@ def child_encode(job, table, text_path, threads, repeat):
                 ids = [rank_of[i] for i in ids]
             same = ids == encoding.encode_ordinary(text)
         else:
+            if warm:
+                tok = fresh()
+                tok.encode_batch(chunks, threads=threads)
+                prepare = lambda: tok  # noqa: E731
+            else:
+                prepare = fresh
             seconds = median_seconds(
-                lambda tok: tok.encode_batch(chunks, threads=threads), repeat, fresh
+                lambda tok: tok.encode_batch(chunks, threads=threads), repeat, prepare
             )
             same = True
     print(json.dumps({**seconds, "same": same}))
@@ -153,21 +161,29 @@ def encode_rows(texts, repeat, baseline, folder):
             f.write(text)
     builds = [("tessaron", None)] + ([("before", baseline)] if baseline else [])
     for table in ("cl100k_base", "o200k_base"):
-        rows = [(name, 0) for name in texts] + [("English", 1), ("English", 2)]
-        one_thread = {}
-        for name, threads in rows:
+        # Batches with a fresh tokenizer each run, then with one that has seen the batch (the
+        # peer has nothing to warm: its figures of the fresh rows are shown again).
+        rows = [(name, 0, False) for name in texts]
+        rows += [("English", threads, warm) for warm in (False, True) for threads in (1, 2)]
+        one_thread, peers = {}, {}
+        for name, threads, warm in rows:
             mb = len(texts[name].encode()) / 1e6
             got = {}
             for label, where in builds:
                 got[label] = run_child(
-                    "encode-tessaron", table, text_paths[name], threads, repeat,
+                    "encode-tessaron", table, text_paths[name], threads, repeat, int(warm),
                     baseline=where,
                 )  # fmt: skip
-            peer = run_child("encode-tiktoken", table, text_paths[name], threads, repeat)
-            got["tiktoken"] = peer
+            if not warm:
+                peers[threads] = run_child(
+                    "encode-tiktoken", table, text_paths[name], threads, repeat, 0
+                )
+            peer = got["tiktoken"] = peers[threads]
             # One thread: CPU time; threads: wall time, which is what they gain.
             key = "cpu" if threads == 0 else "seconds"
-            what = "one text, CPU" if threads == 0 else f"encode_batch 64 KB, {threads} thr, wall"
+            what = "one text, CPU"
+            if threads:
+                what = f"batch 64 KB, {threads} thr, {'warm' if warm else 'fresh'}, wall"
             figures = "   ".join(f"{k} {mb / v[key]:6.1f} MB/s" for k, v in got.items())
             ratio = peer[key] / got["tessaron"][key]
             same = "" if got["tessaron"]["same"] else "   IDS DIFFER"
@@ -319,8 +335,12 @@ def gigabyte_row(folder, threads):
 
 
 JOBS = {
-    "encode-tessaron": lambda a: child_encode("tessaron", a[0], a[1], int(a[2]), int(a[3])),
-    "encode-tiktoken": lambda a: child_encode("tiktoken", a[0], a[1], int(a[2]), int(a[3])),
+    "encode-tessaron": lambda a: child_encode(
+        "tessaron", a[0], a[1], int(a[2]), int(a[3]), a[4] == "1"
+    ),
+    "encode-tiktoken": lambda a: child_encode(
+        "tiktoken", a[0], a[1], int(a[2]), int(a[3]), a[4] == "1"
+    ),
     "train-tessaron": lambda a: child_train("tessaron", a[0], a[1], int(a[2]), int(a[3])),
     "train-huggingface": lambda a: child_train("huggingface", a[0], a[1], int(a[2]), int(a[3])),
 }
