@@ -43,6 +43,45 @@ std::vector<std::size_t> cut_runs(std::span<const std::string_view> texts, std::
     return starts;
 }
 
+// The first failure of the threads sharing out runs; recording it stops the others from
+// taking more.
+class FirstFailure {
+public:
+    FirstFailure(std::atomic<std::size_t>& next_run, std::size_t runs)
+        : next_run_(next_run), runs_(runs) {}
+
+    // In a catch block.
+    void record() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!failure_) failure_ = std::current_exception();
+        next_run_.store(runs_);
+    }
+    // Once every thread that may record has stopped or said it is done.
+    bool happened() const { return failure_ != nullptr; }
+    void rethrow() const {
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    std::atomic<std::size_t>& next_run_;
+    const std::size_t runs_;
+    std::mutex lock_;
+    std::exception_ptr failure_;
+};
+
+// Threads 1 to `threads - 1` running `body(t)`, as many as the system gives; the caller is
+// thread 0 and does the work of those that could not be had.
+template <class Body>
+std::vector<std::thread> start_helpers(std::size_t threads, Body body) {
+    std::vector<std::thread> helpers;
+    try {
+        for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(body, t);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started and the caller do the work.
+    }
+    return helpers;
+}
+
 // Calls `each_run(r, first, last)` for every run of `starts`, on the calling thread and up to
 // `threads - 1` more, each with its own `each_run = make_each_run()`; the first failure is
 // rethrown once all have stopped.
@@ -51,32 +90,21 @@ void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads,
                   MakeEachRun make_each_run) {
     const std::size_t runs = starts.size() - 1;
     std::atomic<std::size_t> next_run{0};
-    std::mutex failure_lock;
-    std::exception_ptr failure;
-    auto work = [&] {
+    FirstFailure failure(next_run, runs);
+    auto work = [&](std::size_t) {
         try {
             auto each_run = make_each_run();
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
                 each_run(r, starts[r], starts[r + 1]);
             }
         } catch (...) {
-            const std::lock_guard<std::mutex> hold(failure_lock);
-            if (!failure) failure = std::current_exception();
-            next_run.store(runs);
+            failure.record();
         }
     };
-
-    std::vector<std::thread> helpers;
-    const std::size_t used = std::min(threads, runs);
-    const std::size_t extra = used > 1 ? used - 1 : 0;
-    try {
-        for (std::size_t t = 0; t < extra; ++t) helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones started and the caller do the work.
-    }
-    work();
+    std::vector<std::thread> helpers = start_helpers(std::min(threads, runs), work);
+    work(0);
     for (std::thread& helper : helpers) helper.join();
-    if (failure) std::rethrow_exception(failure);
+    failure.rethrow();
 }
 
 // Appends the decimal ids of `numbers` as one line.
@@ -123,13 +151,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
     constexpr int kTake = 1;
     constexpr int kStop = 2;
     std::atomic<int> decision{0};
-    std::mutex failure_lock;
-    std::exception_ptr failure;
-    auto fail = [&] {
-        const std::lock_guard<std::mutex> hold(failure_lock);
-        if (!failure) failure = std::current_exception();
-        next_run.store(runs);
-    };
+    FirstFailure failure(next_run, runs);
     auto encode_runs = [&](std::size_t t) {
         try {
             TextEncoder encoder(model, specials, known);
@@ -151,7 +173,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
                 runs_of[t].push_back(r);
             }
         } catch (...) {
-            fail();
+            failure.record();
         }
     };
     auto take_runs = [&](std::size_t t) {
@@ -166,7 +188,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
                 std::vector<std::uint32_t>().swap(run_numbers[r]);
             }
         } catch (...) {
-            fail();
+            failure.record();
         }
     };
     auto helper = [&](std::size_t t) {
@@ -177,12 +199,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
         if (decision.load() == kTake) take_runs(t);
     };
 
-    std::vector<std::thread> helpers;
-    try {
-        for (std::size_t t = 1; t < runs_of.size(); ++t) helpers.emplace_back(helper, t);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones started and the caller do the work.
-    }
+    std::vector<std::thread> helpers = start_helpers(runs_of.size(), helper);
     encode_runs(0);
     for (std::size_t done; (done = encoded.load(std::memory_order_acquire)) < helpers.size();) {
         encoded.wait(done);
@@ -194,15 +211,15 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
         if (what == kTake) take_runs(0);
         for (std::thread& thread : helpers) thread.join();
     };
-    if (!failure) {
+    if (!failure.happened()) {
         try {
             taker.prepare(lengths, helpers.size() + 1);
         } catch (...) {
-            fail();
+            failure.record();
         }
     }
-    decide(failure ? kStop : kTake);
-    if (failure) std::rethrow_exception(failure);
+    decide(failure.happened() ? kStop : kTake);
+    failure.rethrow();
 }
 
 std::vector<std::string> encode_batch_lines(const Model& model,
