@@ -134,6 +134,7 @@ public:
 private:
     static constexpr std::uint32_t kMissing = ~std::uint32_t{0};
     static constexpr std::uint64_t kUntracked = ~std::uint64_t{0};
+    static constexpr std::uint64_t kNoBudget = ~std::uint64_t{0};
 
     // A stretch's positions of one formed pair, as its part of the pair's list.
     struct Part {
@@ -260,9 +261,7 @@ private:
             offset += end.at;
             end = {record.offset, 0};
         }
-        // The slack lets merge steps append lists for a while before the arena is compacted.
-        arena_.reserve(offset + offset / 2 + 64);
-        arena_.resize(offset);
+        lay_out_arena(offset);
         for (std::size_t p = 0; p < pairs; ++p) {
             if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
             ListEnd& end = ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
@@ -339,9 +338,7 @@ private:
                 last = part.last;
             }
         }
-        // The slack lets merge steps append lists for a while before the arena is compacted.
-        arena_.reserve(offset + offset / 2 + 64);
-        arena_.resize(offset);
+        lay_out_arena(offset);
         return in_rounds([&](std::size_t c, ChunkPart* part) {
             for (std::size_t p = c * chunk; p < std::min((c + 1) * chunk, pairs); ++p) {
                 ChunkPart& to = part[key(p)];
@@ -415,8 +412,7 @@ private:
             offset += cursor[i];
             cursor[i] = records_[i].offset;
         }
-        arena_.reserve(offset + offset / 2 + 64);
-        arena_.resize(offset);
+        lay_out_arena(offset);
         std::fill(last.begin(), last.end(), std::uint64_t{0});
         for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
             const std::uint32_t index = find_record(seq_.at(p), seq_.at(q));
@@ -660,27 +656,52 @@ private:
         }
     }
 
+    // Bytes of the structures that grow by one entry per tracked pair.
+    std::uint64_t pair_bytes() const {
+        return records_.size() * sizeof(Record) + queue_.bytes() + table_.bytes();
+    }
+
+    // The lists' bytes, and three quarters more as slack that lets merge steps append lists
+    // for a while before the arena is compacted (with half, compacting took a fifth of one
+    // thread's time on prose). The arena and the per-pair structures then share one budget,
+    // so that the records made later take their room from the arena's slack rather than
+    // adding to the peak.
+    void lay_out_arena(std::uint64_t bytes) {
+        arena_.reserve(bytes + bytes * 3 / 4 + 64);
+        arena_.resize(bytes);
+        budget_ = arena_.capacity() + pair_bytes();
+    }
+
     // Dropping the lists of spent pairs, and failing that the stale positions of live ones,
-    // usually makes room; the arena grows only when the live lists need it. Each way must
-    // leave a quarter free, or the next steps would compact again at once. Moving the whole
-    // arena costs a pass over it, so dropping only the spent lists is skipped when their bytes
-    // would not make it roomy.
+    // usually makes room. Dropping only the spent lists moves the arena but reads no list, so
+    // it is done while it frees an eighth; checking stale positions reads the sequence at
+    // random places, so that way must leave a quarter free, or the next steps would do it
+    // again at once. When it does not, the live lists have outgrown the budget, and from then
+    // on the arena grows by half whenever compacting leaves it short: the records would
+    // otherwise squeeze it ever more.
     void make_room(std::uint64_t wanted) {
-        const auto roomy = [&](std::uint64_t free) {
-            return free >= wanted && free >= arena_.capacity() / 4;
-        };
-        if (arena_.capacity() - arena_.size() >= wanted) return;
+        const std::uint64_t size = arena_.size();
+        const std::uint64_t others = pair_bytes();
+        const std::uint64_t limit = budget_ == kNoBudget ? arena_.capacity()
+                                    : budget_ > others   ? budget_ - others
+                                                         : 0;
+        const auto free_below = [&](std::uint64_t used) { return used < limit ? limit - used : 0; };
+        if (free_below(size) >= wanted) return;
         std::uint64_t spent = 0;
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
             if (records_[i].count == 0) spent += end_of(i) - records_[i].offset;
         }
-        if (roomy(arena_.capacity() - arena_.size() + spent)) {
+        const std::uint64_t cheap = free_below(size - spent);
+        if (cheap >= wanted && cheap >= limit / 8) {
             compact(false);
-            return;
+        } else {
+            compact(true);
+            const std::uint64_t free = free_below(arena_.size());
+            if (free < wanted || free < limit / 4) {
+                budget_ = kNoBudget;
+                arena_.reserve(arena_.size() + wanted + arena_.size() / 2);
+            }
         }
-        compact(true);
-        if (roomy(arena_.capacity() - arena_.size())) return;
-        arena_.reserve(arena_.size() + wanted + arena_.size() / 2);
     }
 
     // Rewrites the arena in place, keeping the lists of live pairs; with drop_stale, the
@@ -757,6 +778,8 @@ private:
     std::size_t byte_records_ = 0;
     PairTable<RecordKey> table_;
     PairQueue queue_;
+    // Bytes for the arena and pair_bytes() together, or kNoBudget once outgrown.
+    std::uint64_t budget_ = 0;
     std::vector<Formed> formed_;
     std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
     std::uint32_t threshold_;

@@ -22,6 +22,7 @@ public:
     };
 
     bool empty() const { return heap_.empty(); }
+    std::size_t bytes() const { return heap_.size() * sizeof(Entry); }
     const Entry& top() const { return heap_.front(); }
 
     void push(Count count, std::uint32_t left, std::uint32_t right, std::uint32_t record) {

@@ -25,6 +25,8 @@ public:
         }
     }
 
+    std::size_t bytes() const { return slots_.size() * sizeof(std::uint32_t); }
+
     // The key must be absent.
     void insert(std::uint64_t key, std::uint32_t value) {
         if ((size_ + 1) * 2 > slots_.size()) grow();
