@@ -38,6 +38,10 @@ public:
     // The tokens of a piece, or an empty span when it is not known (yet).
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const;
 
+    // Starts loading the first slot find(_, h) reads, so that several look-ups can wait for
+    // memory at once.
+    void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slot_count_ - 1)]); }
+
     // A token's own piece: one thread, before any encoding.
     void add(std::string_view piece, std::span<const std::uint32_t> tokens);
     // A merged piece; ignored when it is too long or the learned room is used up.

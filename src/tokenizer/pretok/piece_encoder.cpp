@@ -1,5 +1,6 @@
 #include "tokenizer/pretok/piece_encoder.hpp"
 
+#include <algorithm>
 #include <span>
 
 #include "support/internal_failure.hpp"
@@ -38,9 +39,28 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
 }
 
 void PieceEncoder::encode(std::string_view text, std::vector<std::uint32_t>& out) {
+    misses_.clear();
+    gaps_.clear();
     for_each_piece(pattern_, text, [&](std::size_t begin, std::size_t end) {
-        encode_piece(text.substr(begin, end - begin), out);
+        const std::string_view piece = text.substr(begin, end - begin);
+        if (piece.size() == 1 || !tables_.has_rules()) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
+            out.insert(out.end(), bytes, bytes + piece.size());
+            return;
+        }
+        const std::uint64_t h = cache_.hash(piece);
+        const std::span<const std::uint32_t> met = cache_.find(piece, h);
+        if (met.empty()) {
+            set_aside(piece, h, out.size());
+            if (misses_.size() == kMostMisses) fill_gaps(out);
+        } else if (met.size() == 1) {
+            // Most pieces are one token, which needs no copy loop.
+            out.push_back(met.front());
+        } else {
+            out.insert(out.end(), met.begin(), met.end());
+        }
     });
+    fill_gaps(out);
 }
 
 void PieceEncoder::merge(std::string_view piece, std::vector<std::uint32_t>& out) {
@@ -56,31 +76,77 @@ void PieceEncoder::merge(std::string_view piece, std::vector<std::uint32_t>& out
     }
 }
 
-void PieceEncoder::encode_piece(std::string_view piece, std::vector<std::uint32_t>& out) {
-    if (piece.size() == 1 || !tables_.has_rules()) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
-        out.insert(out.end(), bytes, bytes + piece.size());
-        return;
-    }
-    const std::uint64_t h = cache_.hash(piece);
-    if (const std::span<const std::uint32_t> met = cache_.find(piece, h); !met.empty()) {
-        // Most pieces are one token, which needs no copy loop.
-        if (met.size() == 1) {
-            out.push_back(met.front());
-        } else {
-            out.insert(out.end(), met.begin(), met.end());
+void PieceEncoder::set_aside(std::string_view piece, std::uint64_t cache_hash, std::size_t at) {
+    // A piece met twice among those set aside is looked up and merged once.
+    for (std::size_t m = 0; m < misses_.size(); ++m) {
+        if (misses_[m].cache_hash == cache_hash && misses_[m].bytes == piece) {
+            gaps_.push_back({at, static_cast<std::uint32_t>(m)});
+            return;
         }
-        return;
     }
-    const std::size_t first = out.size();
     const std::uint64_t known_hash = known_.hash(piece);
-    if (const auto found = known_.find(piece, known_hash); !found.empty()) {
-        out.insert(out.end(), found.begin(), found.end());
-    } else {
-        merge(piece, out);
-        known_.learn(piece, known_hash, std::span(out).subspan(first));
+    known_.prefetch(known_hash);
+    gaps_.push_back({at, static_cast<std::uint32_t>(misses_.size())});
+    misses_.push_back({piece, cache_hash, known_hash, {}, kNotShort, 0, 0});
+}
+
+void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
+    if (gaps_.empty()) return;
+    // The model's table, then the merges, short pieces side by side.
+    std::size_t short_count = 0;
+    merged_.clear();
+    for (Miss& miss : misses_) {
+        miss.tokens = known_.find(miss.bytes, miss.known_hash);
+        if (!miss.tokens.empty()) continue;
+        const auto n = static_cast<std::uint32_t>(miss.bytes.size());
+        if (tables_.ordered() && n <= ShortPieceMerger::kLongest) {
+            miss.short_piece = static_cast<std::uint32_t>(short_count++);
+            shorts_[miss.short_piece].start(
+                tables_, reinterpret_cast<const unsigned char*>(miss.bytes.data()), n);
+        } else {
+            miss.merged_at = merged_.size();
+            merge(miss.bytes, merged_);
+            miss.merged_length = merged_.size() - miss.merged_at;
+        }
     }
-    cache_.insert(piece, h, std::span(out).subspan(first));
+    ShortPieceMerger::merge_together(tables_, std::span(shorts_).first(short_count));
+    for (Miss& miss : misses_) {
+        if (miss.short_piece == kNotShort) continue;
+        const std::span<const std::uint32_t> tokens = shorts_[miss.short_piece].tokens();
+        miss.merged_at = merged_.size();
+        miss.merged_length = tokens.size();
+        merged_.insert(merged_.end(), tokens.begin(), tokens.end());
+    }
+    // Spans into merged_ once it has stopped growing.
+    for (Miss& miss : misses_) {
+        if (miss.merged_length != 0) {
+            miss.tokens = {merged_.data() + miss.merged_at, miss.merged_length};
+        }
+    }
+    std::size_t added = 0;
+    for (const Gap& gap : gaps_) added += misses_[gap.miss].tokens.size();
+
+    // From the last gap back, the output behind each gap moves up by the tokens of the gaps
+    // up to it.
+    std::size_t end = out.size();
+    out.resize(end + added);
+    for (auto gap = gaps_.rbegin(); gap != gaps_.rend(); ++gap) {
+        const std::span<const std::uint32_t> tokens = misses_[gap->miss].tokens;
+        std::copy_backward(out.begin() + static_cast<std::ptrdiff_t>(gap->at),
+                           out.begin() + static_cast<std::ptrdiff_t>(end),
+                           out.begin() + static_cast<std::ptrdiff_t>(end + added));
+        added -= tokens.size();
+        std::copy(tokens.begin(), tokens.end(),
+                  out.begin() + static_cast<std::ptrdiff_t>(gap->at + added));
+        end = gap->at;
+    }
+
+    for (const Miss& miss : misses_) {
+        if (miss.merged_length != 0) known_.learn(miss.bytes, miss.known_hash, miss.tokens);
+        cache_.insert(miss.bytes, miss.cache_hash, miss.tokens);
+    }
+    misses_.clear();
+    gaps_.clear();
 }
 
 }  // namespace tessaron::pretok

@@ -2,10 +2,15 @@
 // own by the model's rules exactly as the whole-text encoding would encode it alone. Pieces
 // the model's table knows (every token, and pieces merged before) cost one look-up; the others
 // go through the rule-ordered merge, which takes O(n log n) for a piece of n bytes.
+//
+// Pieces the call has not met before are set aside, a few dozen at a time, leaving a gap in
+// the output: their look-ups in the model's table and their merges are independent of each
+// other but each waits for memory, and started together they wait at once.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -15,6 +20,7 @@
 #include "tokenizer/basic/segment_merger.hpp"
 #include "tokenizer/pretok/known_pieces.hpp"
 #include "tokenizer/pretok/piece_cache.hpp"
+#include "tokenizer/pretok/short_piece_merger.hpp"
 #include "tokenizer/pretok/split_pattern.hpp"
 
 namespace tessaron::pretok {
@@ -41,7 +47,32 @@ public:
     void merge(std::string_view piece, std::vector<std::uint32_t>& out);
 
 private:
-    void encode_piece(std::string_view piece, std::vector<std::uint32_t>& out);
+    // Misses set aside at most; enough to cover the wait for memory, few enough that the
+    // output behind the first gap stays in the processor's cache.
+    static constexpr std::size_t kMostMisses = 64;
+    static constexpr std::uint32_t kNotShort = 0xFFFFFFFF;
+
+    // A piece the call has not met before, once however often it occurs among those set aside.
+    struct Miss {
+        std::string_view bytes;
+        std::uint64_t cache_hash;
+        std::uint64_t known_hash;
+        std::span<const std::uint32_t> tokens;
+        std::uint32_t short_piece;  // in shorts_, or kNotShort
+        // Where its tokens lie in merged_ when the model's table does not know it; a length
+        // of 0 when it does.
+        std::size_t merged_at;
+        std::size_t merged_length;
+    };
+    // Where a miss's tokens go in the output.
+    struct Gap {
+        std::size_t at;
+        std::uint32_t miss;
+    };
+
+    void set_aside(std::string_view piece, std::uint64_t cache_hash, std::size_t at);
+    // The tokens of the misses set aside, put in their gaps.
+    void fill_gaps(std::vector<std::uint32_t>& out);
 
     const basic::EncodeTables& tables_;
     SplitPattern pattern_;
@@ -49,6 +80,10 @@ private:
     PieceCache cache_;
     basic::SegmentMerger<false, true> ordered_;
     basic::SegmentMerger<true, true> rounds_;
+    std::vector<Miss> misses_;
+    std::vector<Gap> gaps_;
+    std::vector<ShortPieceMerger> shorts_ = std::vector<ShortPieceMerger>(kMostMisses);
+    std::vector<std::uint32_t> merged_;
 };
 
 }  // namespace tessaron::pretok

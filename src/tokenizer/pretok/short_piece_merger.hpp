@@ -1,9 +1,15 @@
 // The rule-ordered merge of a piece of a few bytes (most pieces a text splits into): a scan
 // of all its pairs for the lowest rank each step costs less than setting up the segment
 // merger's tree, and at most kLongest bytes keep the scans' total small.
+//
+// Each step waits for the ranks of the pairs its new token forms, which for text never seen
+// lie in a table too large for the processor's cache. Several pieces merged side by side,
+// one step each in turn, wait for their look-ups at once instead of one after another.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tokenizer/basic/encode_tables.hpp"
@@ -17,38 +23,84 @@ public:
     // Appends the tokens of bytes[0..n) to `out`, for ordered tables; 2 <= n <= kLongest.
     static void encode(const basic::EncodeTables& tables, const unsigned char* bytes,
                        std::uint32_t n, std::vector<std::uint32_t>& out) {
-        std::uint32_t tok[kLongest];
-        std::uint32_t rank[kLongest];  // rank[i] joins tok[i] and tok[i + 1]
-        for (std::uint32_t i = 0; i < n; ++i) tok[i] = bytes[i];
-        for (std::uint32_t i = 0; i + 1 < n; ++i)
-            rank[i] = tables.byte_rank(bytes[i], bytes[i + 1]);
-        for (std::uint32_t m = n; m > 1; --m) {
-            std::uint32_t best = kNoRank;
-            std::uint32_t at = 0;
-            // Strictly lower: the leftmost of equal ranks.
-            for (std::uint32_t i = 0; i + 1 < m; ++i) {
-                if (rank[i] < best) {
-                    best = rank[i];
-                    at = i;
+        ShortPieceMerger piece;
+        piece.start(tables, bytes, n);
+        merge_together(tables, std::span(&piece, 1));
+        out.insert(out.end(), piece.tokens().begin(), piece.tokens().end());
+    }
+
+    // The pieces, each started, merged to the end.
+    static void merge_together(const basic::EncodeTables& tables,
+                               std::span<ShortPieceMerger> pieces) {
+        // Enough in flight to cover the wait for memory; a piece done makes room for the next.
+        constexpr std::size_t kInFlight = 32;
+        std::size_t live[kInFlight];
+        std::size_t live_count = 0;
+        std::size_t next = 0;
+        while (live_count < kInFlight && next < pieces.size()) live[live_count++] = next++;
+        while (live_count > 0) {
+            for (std::size_t k = 0; k < live_count;) {
+                if (pieces[live[k]].step(tables)) {
+                    ++k;
+                } else if (next < pieces.size()) {
+                    live[k] = next++;
+                } else {
+                    live[k] = live[--live_count];
                 }
             }
-            if (best == kNoRank) {
-                out.insert(out.end(), tok, tok + m);
-                return;
-            }
-            tok[at] = 256 + best;
-            for (std::uint32_t i = at + 1; i + 1 < m; ++i) {
-                tok[i] = tok[i + 1];
-                rank[i] = rank[i + 1];
-            }
-            if (at + 2 < m) rank[at] = tables.rank_filtered(tok[at], tok[at + 1]);
-            if (at > 0) rank[at - 1] = tables.rank_filtered(tok[at - 1], tok[at]);
+            for (std::size_t k = 0; k < live_count; ++k) pieces[live[k]].update(tables);
         }
-        out.push_back(tok[0]);
     }
+
+    // The bytes as tokens; 2 <= n <= kLongest.
+    void start(const basic::EncodeTables& tables, const unsigned char* bytes, std::uint32_t n) {
+        for (std::uint32_t i = 0; i < n; ++i) tok_[i] = bytes[i];
+        for (std::uint32_t i = 0; i + 1 < n; ++i) {
+            rank_[i] = tables.byte_rank(bytes[i], bytes[i + 1]);
+        }
+        m_ = n;
+    }
+
+    std::span<const std::uint32_t> tokens() const { return {tok_, m_}; }
 
 private:
     static constexpr std::uint32_t kNoRank = basic::EncodeTables::kNoRank;
+
+    // Joins the pair of the lowest rank, the leftmost of equal ranks, and starts loading the
+    // ranks of the pairs the new token forms; false when no rule applies any more.
+    bool step(const basic::EncodeTables& tables) {
+        std::uint32_t best = kNoRank;
+        std::uint32_t at = 0;
+        // Strictly lower: the leftmost of equal ranks.
+        for (std::uint32_t i = 0; i + 1 < m_; ++i) {
+            if (rank_[i] < best) {
+                best = rank_[i];
+                at = i;
+            }
+        }
+        if (best == kNoRank) return false;
+        tok_[at] = 256 + best;
+        --m_;
+        for (std::uint32_t i = at + 1; i < m_; ++i) {
+            tok_[i] = tok_[i + 1];
+            rank_[i] = rank_[i + 1];
+        }
+        if (at + 1 < m_) tables.prefetch_rank(tok_[at], tok_[at + 1]);
+        if (at > 0) tables.prefetch_rank(tok_[at - 1], tok_[at]);
+        at_ = at;
+        return true;
+    }
+
+    // The ranks the new token of the last step forms, once it made one.
+    void update(const basic::EncodeTables& tables) {
+        if (at_ + 1 < m_) rank_[at_] = tables.rank_filtered(tok_[at_], tok_[at_ + 1]);
+        if (at_ > 0) rank_[at_ - 1] = tables.rank_filtered(tok_[at_ - 1], tok_[at_]);
+    }
+
+    std::uint32_t tok_[kLongest];
+    std::uint32_t rank_[kLongest];  // rank_[i] joins tok_[i] and tok_[i + 1]
+    std::uint32_t m_ = 0;  // tokens left
+    std::uint32_t at_ = 0;  // of the last step's new token
 };
 
 }  // namespace tessaron::pretok
