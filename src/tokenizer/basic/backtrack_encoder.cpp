@@ -25,14 +25,14 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
     // The budget grows with the furthest position reached, so a text the search cannot do
     // is handed back early, before most of the work is wasted; it starts with room for walks
     // as deep as the longest token.
-    std::size_t budget = 4096 + 64 * trie_.longest();
+    const std::size_t allowance = 4096 + 64 * trie_.longest();
     std::size_t steps = 0;
     std::uint32_t at = 0;
     std::uint32_t reach = 0;
     auto ahead = [this](std::uint32_t token) { seams_.prefetch_right(token); };
     TokenTrie::Found found = trie_.longest_at(bytes, n, steps, ahead);
     for (;;) {
-        if (steps > budget) {
+        if (steps > allowance + 64 * std::size_t{reach}) {
             out.resize(base);
             return false;
         }
@@ -45,10 +45,7 @@ bool BacktrackEncoder::encode(const unsigned char* bytes, std::uint32_t n,
                 seams_.prefetch_left(found.token);
                 at = end;
                 if (at == n) return true;
-                if (at > reach) {
-                    budget += 64 * std::size_t{at - reach};
-                    reach = at;
-                }
+                reach = std::max(reach, at);
                 found = trie_.longest_at(bytes + at, n - at, steps, ahead);
             } else {
                 found = trie_.shorter(found.token);

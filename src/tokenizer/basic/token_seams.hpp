@@ -12,7 +12,9 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "tokenizer/basic/rule_ranks.hpp"
@@ -44,22 +46,37 @@ public:
         const Edge& b = first_edge_[right];
         if (a.overflow | b.overflow)
             return !crossed(ranks, left, right, ~std::uint64_t{0}, ~std::uint64_t{0}, steps);
-        // The pairs that a rule could join in time, found without branches. A used place has
-        // lowest < until on the left and lowest <= until on the right.
-        unsigned candidates = 0;
+        // The pairs that a rule could join in time, found without branches, a row of the
+        // right edge's places at a time. A used place has lowest < until on the left and
+        // lowest <= until on the right.
+        const Row b_lowest = row_at(b.lowest);
+        const Row b_until = row_at(b.until);
+        Row rows = {0, 0, 0, 0};
         for (unsigned i = 0; i < kEdgeTokens; ++i) {
-            for (unsigned j = 0; j < kEdgeTokens; ++j) {
-                const bool in_time = (b.lowest[j] < a.until[i]) & (a.lowest[i] <= b.until[j]);
-                candidates |= unsigned{in_time} << (kEdgeTokens * i + j);
-            }
+            const Row in_time = (b_lowest < a.until[i]) & (a.lowest[i] <= b_until);
+            rows |= in_time & Row{1u, 2u, 4u, 0u} << (kEdgeTokens * i);
         }
-        while (candidates != 0) {
-            const auto k = static_cast<unsigned>(std::countr_zero(candidates));
-            candidates &= candidates - 1;
+        unsigned candidates = rows[0] | rows[1] | rows[2];
+        // Most tests have at most two candidates: theirs are filtered without branches (an
+        // absent one reads the last place and is masked off), so that the loop below usually
+        // has nothing to do.
+        auto filtered = [&](unsigned k) {
+            const std::uint64_t h = filter_bit(a.token[k / kEdgeTokens], b.token[k % kEdgeTokens]);
+            return static_cast<unsigned>((rule_filter_[h >> 6] >> (h & 63)) & 1) << k;
+        };
+        constexpr unsigned kLast = 1u << (kEdgeTokens * kEdgeTokens - 1);
+        const unsigned second = candidates & (candidates - 1);
+        unsigned passed = filtered(static_cast<unsigned>(std::countr_zero(candidates | kLast)));
+        passed |= filtered(static_cast<unsigned>(std::countr_zero(second | kLast)));
+        passed &= candidates;
+        for (unsigned more = second & (second - 1); more != 0; more &= more - 1) {
+            passed |= filtered(static_cast<unsigned>(std::countr_zero(more)));
+        }
+        while (passed != 0) {
+            const auto k = static_cast<unsigned>(std::countr_zero(passed));
+            passed &= passed - 1;
             const std::uint32_t u = a.token[k / kEdgeTokens];
             const std::uint32_t v = b.token[k % kEdgeTokens];
-            const std::uint64_t h = filter_bit(u, v);
-            if (((rule_filter_[h >> 6] >> (h & 63)) & 1) == 0) continue;
             ++steps;
             const std::uint32_t r = ranks.rank(u, v);
             if (r != RuleRanks::kNoRank && r < a.until[k / kEdgeTokens] &&
@@ -103,6 +120,16 @@ private:
         std::uint32_t lowest[kEdgeTokens];
         std::uint32_t overflow;
     };
+
+    // The three places of an edge's field and the word after them, which is masked off.
+    static_assert(kEdgeTokens == 3 && offsetof(Edge, lowest) == offsetof(Edge, until) + 12 &&
+                  offsetof(Edge, overflow) == offsetof(Edge, lowest) + 12);
+    using Row = std::uint32_t __attribute__((vector_size(16)));
+    static Row row_at(const std::uint32_t* places) {
+        Row row;
+        std::memcpy(&row, places, sizeof row);
+        return row;
+    }
 
     std::uint64_t filter_bit(std::uint32_t left, std::uint32_t right) const {
         return (((std::uint64_t{left} << 32) | right) * 0x9E3779B97F4A7C15ULL) >> filter_shift_;
