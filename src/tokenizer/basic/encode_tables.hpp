@@ -52,7 +52,7 @@ public:
     std::uint32_t rank_filtered(std::uint32_t left, std::uint32_t right) const {
         return ranks_.rank_filtered(left, right);
     }
-    void prefetch_rank(std::uint32_t left, std::uint32_t right) const {
+    [[gnu::always_inline]] void prefetch_rank(std::uint32_t left, std::uint32_t right) const {
         ranks_.prefetch(left, right);
     }
     const RuleRanks& ranks() const { return ranks_; }

@@ -40,7 +40,9 @@ public:
 
     // Starts loading the first slot find(_, h) reads, so that several look-ups can wait for
     // memory at once.
-    void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & (slot_count_ - 1)]); }
+    [[gnu::always_inline]] void prefetch(std::uint64_t h) const {
+        __builtin_prefetch(&slots_[h & (slot_count_ - 1)]);
+    }
 
     // A token's own piece: one thread, before any encoding.
     void add(std::string_view piece, std::span<const std::uint32_t> tokens);
