@@ -246,9 +246,14 @@ def interrupt(args, cwd, after, feed=None):
     time.sleep(after)
     sent = time.monotonic()
     p.send_signal(signal.SIGINT)
-    err = p.stderr.read()
-    code = p.wait(timeout=60)
+    try:
+        code = p.wait(timeout=60)  # what it writes to stderr fits in the pipe meanwhile
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        raise AssertionError(f"{args[0]} still ran 60 s after Ctrl-C at {after} s") from None
     seconds = time.monotonic() - sent
+    err = p.stderr.read()
     if p.stdin:
         try:
             p.stdin.close()

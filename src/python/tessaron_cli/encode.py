@@ -14,7 +14,7 @@ from typing import Callable, Deque, Iterator, List, Tuple, Union
 
 from tessaron_cli.errors import CliError
 from tessaron_cli.inputs import WAKE_SECONDS, Source, require_utf8, sources, total_size
-from tessaron_cli.interrupts import Pending
+from tessaron_cli.interrupts import Pending, look
 from tessaron_cli.model import load_model
 from tessaron_cli.outputs import STDOUT, Output, refuse_inputs_as_outputs, replacing
 from tessaron_cli.progress import Reporter
@@ -100,7 +100,7 @@ def run(args) -> int:
         try:
             for work, size in batches(args, srcs, tokenizer, threads):
                 while not free.acquire(timeout=WAKE_SECONDS):
-                    pass  # Ctrl-C is taken between waits
+                    look()  # Ctrl-C is taken between waits
                 in_flight.append((Pending(giving_back(free, work)), size))
                 # Runs done are written in order; at most twice as many as the threads
                 # wait for an older one.

@@ -9,6 +9,7 @@ from dataclasses import dataclass
 from typing import BinaryIO, Callable, Iterator, List, Optional
 
 from tessaron_cli.errors import CliError, file_error
+from tessaron_cli.interrupts import look
 from tessaron_cli.lines import LINE_FEED
 
 STDIN = "-"
@@ -127,7 +128,7 @@ def _waking_reader(stream: BinaryIO) -> Callable[[], bytes]:
 
     def read() -> bytes:
         while not select.select([fd], [], [], WAKE_SECONDS)[0]:
-            pass
+            look()
         return os.read(fd, READ_CHUNK)
 
     return read

@@ -23,6 +23,17 @@ def held_back() -> Iterator[List[int]]:
         signal.signal(signal.SIGINT, previous)
 
 
+def look() -> None:
+    """Raises KeyboardInterrupt for a Ctrl-C caught but not yet acted on; main thread only.
+
+    Python 3.10 may miss a signal: once it is caught, any thread that switches the
+    interpreter over can clear the main thread's reminder to look, and a wait that times
+    out does not look by itself, so a command waiting on a quiet pipe would never stop.
+    Changing the signal mask makes Python look.
+    """
+    signal.pthread_sigmask(signal.SIG_BLOCK, ())
+
+
 class Pending:
     """`work()` started on a helper thread; `result()` waits with this thread free to take
     Ctrl-C.
@@ -37,6 +48,9 @@ class Pending:
 
         def run() -> None:
             try:
+                # Ctrl-C then reaches the main thread, waking it in its wait at once; native
+                # threads started from here inherit the mask.
+                signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
                 self.outcome["value"] = work()
             except BaseException as e:  # handed to the waiting thread
                 self.outcome["error"] = e
@@ -50,6 +64,7 @@ class Pending:
     def result(self):
         while self.helper.is_alive():
             self.helper.join(0.05)
+            look()
         if "error" in self.outcome:
             raise self.outcome["error"]
         return self.outcome["value"]
