@@ -16,27 +16,33 @@ namespace tessaron::basic {
 
 namespace {
 
-// A run's bytes: enough that taking a run costs nothing beside encoding it, few enough that
-// the last runs even out the threads.
+// A run's bytes: enough that taking a run costs nothing beside encoding it. Each run takes a
+// share of the bytes still left, so the runs shrink toward the end of the batch and the
+// threads finish within about one short run of each other, instead of one waiting out a long
+// last run alone.
 constexpr std::size_t kSmallestRun = std::size_t{64} << 10;
 constexpr std::size_t kLargestRun = std::size_t{4} << 20;
-constexpr std::size_t kRunsPerThread = 16;
+constexpr std::size_t kRunsPerThreadLeft = 8;
 // More threads than any machine has cores would only cost their stacks.
 constexpr std::size_t kMostThreads = 1024;
 
 // Run boundaries: run r covers texts [starts[r], starts[r + 1]).
 std::vector<std::size_t> cut_runs(std::span<const std::string_view> texts, std::size_t threads) {
-    std::size_t total = 0;
-    for (std::string_view text : texts) total += text.size();
-    const std::size_t run_bytes =
-        std::clamp(total / (threads * kRunsPerThread), kSmallestRun, kLargestRun);
+    std::size_t left = 0;
+    for (std::string_view text : texts) left += text.size() + 1;  // + 1: an empty text costs too
+    auto run_bytes = [&] {
+        return std::clamp(left / (threads * kRunsPerThreadLeft), kSmallestRun, kLargestRun);
+    };
     std::vector<std::size_t> starts{0};
     std::size_t bytes = 0;
+    std::size_t wanted = run_bytes();
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        bytes += texts[i].size() + 1;  // + 1: an empty text costs something too
-        if (bytes >= run_bytes && i + 1 < texts.size()) {
+        bytes += texts[i].size() + 1;
+        if (bytes >= wanted && i + 1 < texts.size()) {
             starts.push_back(i + 1);
+            left -= bytes;
             bytes = 0;
+            wanted = run_bytes();
         }
     }
     starts.push_back(texts.size());
