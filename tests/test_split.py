@@ -188,6 +188,12 @@ def test_ill_formed_utf8_counts_as_a_symbol(driver, name):
         cut = rng.randint(0, len(data))
         texts.append(data[:cut] + rng.choice(bad) + data[cut:])
     texts.append(b"\xe2\x82\xac\xe2\x82")
+    # Overlong, surrogate and cut sequences against letters of two and three bytes, and such
+    # letters cut by the end of the text.
+    for seq in bad + [b"\xe0\x80\x80", b"\xc1\xbf", b"\xe1\x80", b"\xef\xbf", b"\xdf"]:
+        for word in ("слово", "Слово", "汉字", "ab"):
+            data = word.encode()
+            texts += [data + seq + data, seq + data, data + seq, b" " + seq + b"x" + data[:-1]]
     got = pretok_driver.split(driver, name, texts)
     for data, pieces in zip(texts, got):
         assert b"".join(pieces) == data

@@ -32,6 +32,9 @@ public:
     KnownPieces& operator=(const KnownPieces&) = delete;
 
     std::uint64_t hash(std::string_view piece) const { return hash_(piece) | 1; }
+    // The hash function itself, for a table in front of this one: hash(piece) is its value
+    // with the lowest bit set.
+    const SeededHash& hash_function() const { return hash_; }
     // A seed for the caches in front of this table, drawn with it.
     std::uint64_t cache_seed() const { return cache_seed_; }
 

@@ -21,17 +21,21 @@ class PieceCache {
 public:
     static constexpr std::size_t kLongestPiece = 64;
     static constexpr std::size_t kMaxEntries = 1 << 16;
+    // Pieces of at most this many bytes are their own key.
+    static constexpr std::size_t kLongestInline = 8;
 
-    // `seed` spreads the pieces: a text cannot be made to pile its pieces into one place.
-    explicit PieceCache(std::uint64_t seed) : slots_(kFirstSlots), long_hash_{seed} {
-        multiplier_ = seed | 1;
-    }
+    // `seed` and `long_hash`'s seed spread the pieces: a text cannot be made to pile its pieces
+    // into one place.
+    PieceCache(std::uint64_t seed, SeededHash long_hash)
+        : slots_(kFirstSlots), multiplier_(seed | 1), long_hash_(long_hash) {}
 
     // The hash that find and insert take. A short piece takes one multiplication: hashing is
     // on the path of every piece of a text, and the model's hash, which the table of known
-    // pieces needs, is only worth its cost for the pieces met for the first time.
+    // pieces needs, is only worth its cost for the pieces met for the first time. A longer
+    // piece takes `long_hash` with its lowest bit set, which the owner may share with another
+    // table so that a piece met for the first time is hashed once.
     std::uint64_t hash(std::string_view piece) const {
-        if (piece.size() > 8) return long_hash_(piece);
+        if (piece.size() > kLongestInline) return long_hash_(piece) | 1;
         const std::uint64_t h = inline_key(piece) * multiplier_;
         return h ^ (h >> 32);
     }
@@ -40,13 +44,13 @@ public:
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const {
         if (piece.size() > kLongestPiece || piece.empty()) return {};
         const std::uint32_t wanted = meta_of(h, piece.size());
-        const std::uint64_t key = piece.size() <= 8 ? inline_key(piece) : 0;
+        const std::uint64_t key = piece.size() <= kLongestInline ? inline_key(piece) : 0;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
             if (slot.meta == 0) return {};
             if ((slot.meta & ~kMany) != wanted) continue;
-            if (piece.size() <= 8
+            if (piece.size() <= kLongestInline
                     ? slot.key != key
                     : !same_bytes(keys_.data() + slot.key, piece.data(), piece.size())) {
                 continue;
@@ -65,7 +69,7 @@ public:
         if (2 * (used_ + 1) > slots_.size()) grow();
         Slot& slot = slots_[free_slot(h)];
         slot = {0, tokens.front(), meta_of(h, piece.size())};
-        if (piece.size() <= 8) {
+        if (piece.size() <= kLongestInline) {
             slot.key = inline_key(piece);
         } else {
             slot.key = keys_.size();
@@ -91,10 +95,10 @@ private:
     // 16 bytes, so that the slots of the pieces a text repeats stay in the processor's cache.
     // A piece of up to 8 bytes is its own key, compared without reading anything else.
     struct Slot {
-        std::uint64_t key;     // the bytes of a short piece, else their offset in keys_
+        std::uint64_t key;  // the bytes of a short piece, else their offset in keys_
         std::uint32_t tokens;  // the one token, or with kMany the offset in tokens_ of the
                                // count and then the tokens
-        std::uint32_t meta;    // the hash's low 24 bits, the length, kMany; 0 when empty
+        std::uint32_t meta;  // the hash's low 24 bits, the length, kMany; 0 when empty
     };
 
     static std::uint32_t meta_of(std::uint64_t h, std::size_t length) {

@@ -41,6 +41,7 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
 void PieceEncoder::encode(std::string_view text, std::vector<std::uint32_t>& out) {
     misses_.clear();
     gaps_.clear();
+    miss_slots_.fill(0);
     for_each_piece(pattern_, text, [&](std::size_t begin, std::size_t end) {
         const std::string_view piece = text.substr(begin, end - begin);
         if (piece.size() == 1 || !tables_.has_rules()) {
@@ -78,13 +79,18 @@ void PieceEncoder::merge(std::string_view piece, std::vector<std::uint32_t>& out
 
 void PieceEncoder::set_aside(std::string_view piece, std::uint64_t cache_hash, std::size_t at) {
     // A piece met twice among those set aside is looked up and merged once.
-    for (std::size_t m = 0; m < misses_.size(); ++m) {
+    std::size_t slot = cache_hash >> kMissSlotShift;
+    for (; miss_slots_[slot] != 0; slot = (slot + 1) % kMissSlots) {
+        const std::uint32_t m = miss_slots_[slot] - 1u;
         if (misses_[m].cache_hash == cache_hash && misses_[m].bytes == piece) {
-            gaps_.push_back({at, static_cast<std::uint32_t>(m)});
+            gaps_.push_back({at, m});
             return;
         }
     }
-    const std::uint64_t known_hash = known_.hash(piece);
+    miss_slots_[slot] = static_cast<std::uint8_t>(misses_.size() + 1);
+    // The cache hashes a long piece as the model's table does.
+    const std::uint64_t known_hash =
+        piece.size() > PieceCache::kLongestInline ? cache_hash : known_.hash(piece);
     known_.prefetch(known_hash);
     gaps_.push_back({at, static_cast<std::uint32_t>(misses_.size())});
     misses_.push_back({piece, cache_hash, known_hash, {}, kNotShort, 0, 0});
@@ -147,6 +153,7 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
     }
     misses_.clear();
     gaps_.clear();
+    miss_slots_.fill(0);
 }
 
 }  // namespace tessaron::pretok

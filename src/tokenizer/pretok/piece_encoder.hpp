@@ -8,6 +8,8 @@
 // other but each waits for memory, and started together they wait at once.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -36,7 +38,7 @@ public:
         : tables_(tables),
           pattern_(std::move(pattern)),
           known_(known),
-          cache_(known.cache_seed()),
+          cache_(known.cache_seed(), known.hash_function()),
           ordered_(tables),
           rounds_(tables) {}
 
@@ -51,6 +53,11 @@ private:
     // output behind the first gap stays in the processor's cache.
     static constexpr std::size_t kMostMisses = 64;
     static constexpr std::uint32_t kNotShort = 0xFFFFFFFF;
+    // The misses set aside by their hash's top bits, each as its place in misses_ + 1; 0 is
+    // free. Four times as many slots as misses keep probes short.
+    static constexpr std::size_t kMissSlots = 4 * kMostMisses;
+    static constexpr unsigned kMissSlotShift = 64 - std::countr_zero(kMissSlots);
+    static_assert(std::has_single_bit(kMissSlots) && kMostMisses < 255);
 
     // A piece the call has not met before, once however often it occurs among those set aside.
     struct Miss {
@@ -82,6 +89,7 @@ private:
     basic::SegmentMerger<true, true> rounds_;
     std::vector<Miss> misses_;
     std::vector<Gap> gaps_;
+    std::array<std::uint8_t, kMissSlots> miss_slots_{};
     std::vector<ShortPieceMerger> shorts_ = std::vector<ShortPieceMerger>(kMostMisses);
     std::vector<std::uint32_t> merged_;
 };

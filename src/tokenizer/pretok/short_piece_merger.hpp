@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -81,10 +82,8 @@ private:
         if (best == kNoRank) return false;
         tok_[at] = 256 + best;
         --m_;
-        for (std::uint32_t i = at + 1; i < m_; ++i) {
-            tok_[i] = tok_[i + 1];
-            rank_[i] = rank_[i + 1];
-        }
+        shift_down(tok_ + at + 1);
+        shift_down(rank_ + at + 1);
         if (at + 1 < m_) tables.prefetch_rank(tok_[at], tok_[at + 1]);
         if (at > 0) tables.prefetch_rank(tok_[at - 1], tok_[at]);
         at_ = at;
@@ -97,8 +96,18 @@ private:
         if (at_ > 0) rank_[at_ - 1] = tables.rank_filtered(tok_[at_ - 1], tok_[at_]);
     }
 
-    std::uint32_t tok_[kLongest];
-    std::uint32_t rank_[kLongest];  // rank_[i] joins tok_[i] and tok_[i + 1]
+    // Moves the kLongest words after `to` one place down. A copy of fixed length is a few
+    // vector moves in registers; one of the exact length is a call to memmove, which costs
+    // more than the shift itself.
+    static void shift_down(std::uint32_t* to) {
+        std::uint32_t moved[kLongest];
+        std::memcpy(moved, to + 1, sizeof moved);
+        std::memcpy(to, moved, sizeof moved);
+    }
+
+    // Twice the longest piece, so that the shift above may move a fixed length.
+    std::uint32_t tok_[2 * kLongest];
+    std::uint32_t rank_[2 * kLongest];  // rank_[i] joins tok_[i] and tok_[i + 1]
     std::uint32_t m_ = 0;  // tokens left
     std::uint32_t at_ = 0;  // of the last step's new token
 };
