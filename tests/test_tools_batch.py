@@ -26,8 +26,9 @@ def documents(seed, count, longest):
     ]
 
 
+# 2,000 texts of up to 2,000 characters: runs of many texts, shrinking toward the end.
 @pytest.mark.parametrize("threads", [None, 1, 2, 3, 8])
-@pytest.mark.parametrize("count, longest", [(0, 0), (1, 10), (500, 60), (7, 200_000)])
+@pytest.mark.parametrize("count, longest", [(0, 0), (1, 10), (500, 60), (7, 200_000), (2000, 2000)])
 def test_batches_equal_single_encodes(tok, threads, count, longest):
     texts = documents(count, count, longest)
     assert tok.encode_batch(texts, threads=threads) == [tok.encode(t) for t in texts]
@@ -55,7 +56,7 @@ def lines_of(batch):
 
 
 @pytest.mark.parametrize("threads", [1, 2, 5])
-@pytest.mark.parametrize("count, longest", [(0, 0), (3, 0), (500, 60), (4, 100_000)])
+@pytest.mark.parametrize("count, longest", [(0, 0), (3, 0), (500, 60), (4, 100_000), (2000, 2000)])
 def test_lines_are_the_batch_written_out(tok, threads, count, longest):
     # 100,000 characters make lines of more ids than a block of the writer holds.
     texts = documents(count + 7, count, longest)
