@@ -19,14 +19,17 @@ class PageVector {
 public:
     PageVector() = default;
     PageVector(std::size_t n, const T& value) { resize(n, value); }
-    // Filled at once, so its large pages back nothing it does not use.
-    template <class It>
-        requires(!std::is_integral_v<It>)
-    PageVector(It first, It last) {
-        const auto n = static_cast<std::size_t>(last - first);
-        reserve(n);
-        if (n * sizeof(T) >= kHugeMin) pages::advise_huge(data_, n * sizeof(T));
-        for (; first != last; ++first) data_[size_++] = static_cast<T>(*first);
+    // n values that write(data) writes whole before anything reads them, on as many threads
+    // as it likes: each page is zeroed by the thread that first writes it. Filled at once, so
+    // its large pages back nothing it does not use.
+    template <class Write>
+    static PageVector written(std::size_t n, Write&& write) {
+        PageVector vector;
+        vector.reserve(n);
+        if (n * sizeof(T) >= kHugeMin) pages::advise_huge(vector.data_, n * sizeof(T));
+        write(vector.data_);
+        vector.size_ = n;
+        return vector;
     }
     PageVector(PageVector&& other) noexcept { swap(other); }
     PageVector& operator=(PageVector&& other) noexcept {

@@ -75,13 +75,10 @@ class MergeLearner {
 public:
     MergeLearner(std::span<const std::uint8_t> bytes, std::uint64_t max_merges,
                  std::uint64_t num_threads)
-        : seq_(bytes),
+        : seq_(bytes, copy_parts(bytes.size(), num_threads)),
           table_(RecordKey{&records_}),
           threshold_(first_threshold(bytes.size(), max_merges)),
-          // Without a chunked first count the pool stays unstarted.
-          stretches_(num_threads >= 2 && bytes.size() >= num_threads
-                         ? std::min<std::uint64_t>(num_threads, kMaxStretches)
-                         : 1) {}
+          stretches_(stretch_count(bytes.size(), num_threads)) {}
 
     // The first count and index: a few passes over the text before the first merge, seconds
     // on a large corpus, so `keep_going` is asked between blocks (never on a text of one
@@ -168,6 +165,19 @@ private:
     static constexpr std::uint64_t kMaxStretches = 256;
     static constexpr std::size_t kCompactPieces = 16;
     static constexpr std::size_t kSetupBlock = TESSARON_SETUP_BLOCK;
+    // Without a chunked first count the pool stays unstarted.
+    static std::size_t stretch_count(std::size_t bytes, std::uint64_t num_threads) {
+        return num_threads >= 2 && bytes >= num_threads
+                   ? static_cast<std::size_t>(std::min<std::uint64_t>(num_threads, kMaxStretches))
+                   : 1;
+    }
+    // The sequence is copied from the text on the pool where the first count runs there in
+    // chunks: zeroing its new pages, four bytes per text byte, took the calling thread up to
+    // a second and a half on 50 MB when the machine was busy.
+    static std::size_t copy_parts(std::size_t bytes, std::uint64_t num_threads) {
+        const std::size_t parts = stretch_count(bytes, num_threads);
+        return parts > 1 && bytes > kSetupBlock / 16 ? parts : 1;
+    }
     // Pairs that a merge forms fewer times than the threshold get no record until the best
     // count falls below it, and then the threshold halves: most formed pairs are rare, and
     // their records would dominate memory. The last rule learned on prose and code occurs
@@ -513,18 +523,22 @@ private:
         from_.assign(parts, PositionReader(end, end));
         from_[0] = list;
         {
-            std::size_t k = 1;
             const auto bound = [&](std::size_t part) {
                 return std::uint64_t{record.entries} * part / parts;
             };
-            for (std::uint64_t entry = 0; k < parts && !list.done(); ++entry) {
+            // Entries before a stretch's first are only decoded, with no division per entry.
+            std::uint64_t entry = 0;  // entries read
+            for (std::size_t k = 1; k < parts;) {
+                if (entry < bound(k)) entry += list.skip(bound(k) - entry);
+                if (list.done()) break;
                 const PositionReader here = list;
                 const std::uint64_t p = list.next();
-                if (entry < bound(k) || !seq_.holds(p, record.left, record.right) ||
+                ++entry;
+                if (!seq_.holds(p, record.left, record.right) ||
                     (p > 0 && seq_.at(seq_.prev(p)) == record.right)) {
                     continue;
                 }
-                for (; k < parts && entry >= bound(k); ++k) {
+                for (; k < parts && entry > bound(k); ++k) {
                     starts_[k] = p;
                     from_[k] = here;
                 }

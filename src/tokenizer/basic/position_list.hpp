@@ -43,17 +43,11 @@ public:
     PositionReader(const std::uint8_t* begin, const std::uint8_t* end) : at_(begin), end_(end) {}
 
     bool done() const { return at_ == end_; }
-    // Moves on to the first position at or past bound, leaving it to be read.
-    void skip_to(std::uint64_t bound) {
-        while (!done()) {
-            const std::uint8_t* at = at_;
-            const std::uint64_t position = position_;
-            if (next() >= bound) {
-                at_ = at;
-                position_ = position;
-                return;
-            }
-        }
+    // Moves past up to n positions; gives the number passed, fewer only at the end.
+    std::uint64_t skip(std::uint64_t n) {
+        std::uint64_t passed = 0;
+        for (; passed < n && !done(); ++passed) next();
+        return passed;
     }
     std::uint64_t next() {
         std::uint64_t gap = *at_++;

@@ -6,9 +6,12 @@
 // length over the next two dead slots at each end.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "parallel/worker_pool.hpp"
 #include "support/page_vector.hpp"
 
 // Tokens at least this long keep their length in the spread form; test builds set it low so
@@ -24,8 +27,21 @@ public:
     // Live ids stay below this; dead slots hold values at or above it.
     static constexpr std::uint32_t kLimit = 1u << 31;
 
-    explicit TokenSequence(std::span<const std::uint8_t> bytes)
-        : slots_(bytes.begin(), bytes.end()) {}
+    // The text copied in `parts` pieces at once on the worker pool when parts > 1.
+    TokenSequence(std::span<const std::uint8_t> bytes, std::size_t parts)
+        : slots_(PageVector<std::uint32_t>::written(bytes.size(), [&](std::uint32_t* out) {
+              const auto copy = [&](std::size_t k) {
+                  const std::size_t begin = bytes.size() * k / parts;
+                  const std::size_t end = bytes.size() * (k + 1) / parts;
+                  std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(end), out + begin);
+              };
+              if (parts > 1) {
+                  parallel::WorkerPool::global().run_here(parts, copy);
+              } else {
+                  copy(0);
+              }
+          })) {}
 
     std::uint64_t size() const { return slots_.size(); }
 
