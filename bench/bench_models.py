@@ -7,11 +7,16 @@ Rank tables come from the bpe-openai package (nothing is downloaded). Every row 
 of --repeat runs (Hugging Face's encode: one run), wall and CPU seconds of this process;
 encoding is one thread, str in, list out, the texts of bench_encode (English prose,
 multilingual messages). A row also says whether the ids were identical to tiktoken's.
+--baseline DIR times another build's from_tiktoken (e.g. `pip install --target DIR` of an
+older checkout, or a folder holding its .so files) in a child process beside this one's.
 """
 
 import argparse
+import json
 import os
 import statistics
+import subprocess
+import sys
 import tempfile
 import time
 
@@ -28,9 +33,39 @@ def timed(run, repeat):
     return statistics.median(walls), statistics.median(cpus), result
 
 
+def child_load(name, rank_path, repeat):
+    """Seconds of from_tiktoken from the dict and from the rank file, in this process."""
+    import bpe_openai
+
+    from tessaron_tools import Tokenizer
+
+    source = bpe_openai.get_encoding(name)
+    ranks, pattern = source._mergeable_ranks, name.split("_")[0]
+    rows = {
+        "dict": timed(lambda: Tokenizer.from_tiktoken(ranks, pattern), repeat)[:2],
+        "rank file": timed(lambda: Tokenizer.from_tiktoken(rank_path, pattern), repeat)[:2],
+    }
+    print(json.dumps(rows))
+
+
+def baseline_load(baseline, name, rank_path, repeat):
+    env = dict(os.environ, PYTHONPATH=baseline)
+    command = [sys.executable, "-m", "bench.bench_models", "--child-load", name, rank_path]
+    command += [str(repeat)]
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    done = subprocess.run(command, capture_output=True, text=True, env=env, cwd=root)
+    if done.returncode != 0:
+        raise RuntimeError(done.stderr)
+    return json.loads(done.stdout)
+
+
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--child-load":
+        child_load(sys.argv[2], sys.argv[3], int(sys.argv[4]))
+        return
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--repeat", type=int, default=5)
+    p.add_argument("--baseline", help="a folder holding another build's tessaron_tools")
     args = p.parse_args()
 
     import bpe_openai
@@ -64,6 +99,10 @@ def main():
         ours.to_tiktoken(rank_path)
         w, c, _ = timed(lambda: Tokenizer.from_tiktoken(rank_path, pattern), args.repeat)
         row("tessaron from_tiktoken(rank file)", (w, c))
+        if args.baseline:
+            before = baseline_load(args.baseline, name, rank_path, args.repeat)
+            for source_kind, seconds in before.items():
+                row(f"baseline from_tiktoken({source_kind})", seconds)
         json_path = os.path.join(folder, f"{name}.json")
         ours.to_huggingface(json_path)
         w, c, _ = timed(lambda: Tokenizer.from_huggingface(json_path), args.repeat)

@@ -13,6 +13,8 @@ namespace {
 
 // Positions within one piece are 32-bit in the merger.
 constexpr std::size_t kLongestMergedPiece = 0xFFFFFFF0u;
+// Tokens whose bytes are merged side by side when the table is made.
+constexpr std::size_t kMergedTogether = 64;
 
 }  // namespace
 
@@ -20,21 +22,43 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
     const basic::EncodeTables& tables = model.encode_tables();
     const std::span<const TokenId> ids = tables.token_ids();
     std::size_t words = 0;
-    for (const TokenId id : ids) {
-        if (const std::string* bytes = model.token_bytes(id)) words += 1 + (bytes->size() + 3) / 4;
+    // Looked up once: each look-up in the vocabulary is a wait for memory.
+    std::vector<const std::string*> token_bytes(ids.size());
+    for (std::size_t t = 0; t < ids.size(); ++t) {
+        token_bytes[t] = model.token_bytes(ids[t]);
+        if (token_bytes[t] != nullptr) words += 1 + (token_bytes[t]->size() + 3) / 4;
     }
     auto known = std::make_unique<KnownPieces>(ids.size(), words);
     // A token's bytes need not encode to the token itself (rules learned elsewhere, or edited),
-    // so each is merged like any piece; the 256 single bytes never reach the table.
+    // so each is merged like any piece; the 256 single bytes never reach the table. Short ones
+    // are merged a group at a time, side by side, so that their rank look-ups wait at once.
     PieceEncoder encoder(tables, SplitPattern(Scanner::kGpt2), *known);  // only merges: any pattern
     std::vector<std::uint32_t> tokens;
+    std::vector<ShortPieceMerger> group(kMergedTogether);
+    std::vector<const std::string*> group_bytes;
+    const auto add_group = [&] {
+        ShortPieceMerger::merge_together(tables, std::span(group).first(group_bytes.size()));
+        for (std::size_t k = 0; k < group_bytes.size(); ++k) {
+            known->add(*group_bytes[k], group[k].tokens());
+        }
+        group_bytes.clear();
+    };
     for (std::size_t t = 256; t < ids.size(); ++t) {
-        const std::string* bytes = model.token_bytes(ids[t]);
+        const std::string* bytes = token_bytes[t];
         if (bytes == nullptr || bytes->size() < 2) continue;
+        if (tables.ordered() && bytes->size() <= ShortPieceMerger::kLongest) {
+            group[group_bytes.size()].start(tables,
+                                            reinterpret_cast<const unsigned char*>(bytes->data()),
+                                            static_cast<std::uint32_t>(bytes->size()));
+            group_bytes.push_back(bytes);
+            if (group_bytes.size() == kMergedTogether) add_group();
+            continue;
+        }
         tokens.clear();
         encoder.merge(*bytes, tokens);
         known->add(*bytes, tokens);
     }
+    add_group();
     return known;
 }
 
