@@ -1,6 +1,7 @@
-// Encoding many texts on several threads. The texts are cut into runs of about equal bytes
-// that the threads take in turn, so that a few long texts among many short ones still
-// spread over every thread.
+// Encoding many texts on several threads. The texts are cut into runs that the threads take
+// in turn, each a share of the bytes still left: a few long texts among many short ones still
+// spread over every thread, and the runs shrink toward the end so that the threads finish
+// together.
 #pragma once
 
 #include <cstddef>
