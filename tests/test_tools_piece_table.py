@@ -36,6 +36,40 @@ def test_a_token_whose_bytes_encode_otherwise(tmp_path):
     assert tok.encode("abc") == [256, 99]
 
 
+def test_many_tokens_whose_bytes_encode_otherwise_among_long_ones(tmp_path):
+    # Groups of short tokens and, between them, tokens too long to merge side by side: each
+    # token's bytes must get their own encoding, not the token's or a neighbour's.
+    letters = [chr(c) for c in range(ord("a"), ord("z") + 1)] + list("ABCDEFGHIJKLMNOP")
+    rng = random.Random(11)
+    triples, taken = [], set()
+    while len(triples) < 150:
+        x, y, z = (rng.choice(letters) for _ in range(3))
+        if (x, y) not in taken and (y, z) not in taken and (x, y) != (y, z):
+            taken |= {(x, y), (y, z)}
+            triples.append((x, y, z))
+    pairs = []
+
+    def rule(left, right):
+        pairs.append((left, right))
+        return 255 + len(pairs)
+
+    for x, y, _ in triples:
+        rule(ord(x), ord(y))
+    joined = {(y, z): rule(ord(y), ord(z)) for _, y, z in triples}
+    # "xyz" is a token that encodes as "xy" "z"; among them, runs of "Q" of 2 to 64 bytes.
+    q = {1: ord("Q")}
+    for k, (x, y, z) in enumerate(triples):
+        rule(ord(x), joined[y, z])
+        if k % 20 == 7 and len(q) < 7:
+            n = 2 ** len(q)
+            q[n] = rule(q[n // 2], q[n // 2])
+    q[40] = rule(q[32], q[8])
+    data = model_bytes(pairs)
+    tok = Tokenizer.from_bytes(data)
+    text = "\n".join(["".join(t) for t in triples] + ["Q" * n for n in q])
+    assert tok.encode(text) == reference(tmp_path, data, text)
+
+
 def distinct_words(count, seed):
     rng = random.Random(seed)
     words = set()
