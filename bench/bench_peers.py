@@ -50,10 +50,12 @@ def digest(ids):
 
 
 def model_tokens(model_path):
-    from tessaron_cli.model import read_model
+    """id -> bytes of every token, and (left, right) -> id of every rule."""
+    from tests.reference.model_file import read_model
 
-    model = read_model(model_path)
-    return model.tokens, model.merges
+    with open(model_path, "rb") as f:
+        model = read_model(f.read())
+    return model.vocab(), model.merges
 
 
 def byte_level_maps():
@@ -259,7 +261,8 @@ class Runner:
             r = subprocess.run(
                 [
                     sys.executable,
-                    __file__,
+                    "-m",
+                    "bench.bench_peers",
                     "--child",
                     job,
                     f"--threads={self.args.threads}",
@@ -270,6 +273,8 @@ class Runner:
                 text=True,
                 env=self.env,
                 timeout=self.args.timeout,
+                # As a module from the repository's root, so that it finds the tests' reader.
+                cwd=os.path.dirname(HERE),
             )
             if r.returncode != 0:
                 return {"error": (r.stderr.strip().splitlines() or ["failed"])[-1]}
