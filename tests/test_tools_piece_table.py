@@ -4,6 +4,7 @@ merged pieces learned by any call on any thread, up to its cap; none of it may c
 import random
 import threading
 
+import pytest
 import regex
 
 import tessaron
@@ -150,3 +151,33 @@ def test_pieces_set_aside_come_back_in_order(tmp_path):
     chunks = [text[i : i + 20_000] for i in range(0, len(text), 20_000)]
     got = Tokenizer.from_bytes(data).encode_batch(chunks, threads=2)
     assert got == [reference(tmp_path, data, chunk) for chunk in chunks]
+
+
+@pytest.mark.parametrize("threads", [2, 4])
+def test_threads_of_a_batch_share_the_pieces_they_meet(threads):
+    # A fresh tokenizer's batch: pieces short and long, of one token and of many, met by one
+    # thread and found by another, and more of them than the call's shared room holds (for
+    # entries, and for the bytes and tokens of long ones), past which the rest are looked up.
+    rng = random.Random(21)
+    words = distinct_words(20_000, seed=21)
+    tok = Tokenizer.train(
+        "".join(rng.choice(words[:500]) for _ in range(8000)), 700, pattern="gpt2"
+    )
+    data = tok.to_bytes()
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    long_words = [
+        " " + "".join(rng.choice(letters) for _ in range(rng.randint(8, 80))) for _ in range(3000)
+    ]
+    common = words[:200] + long_words[:200]
+    texts = []
+    for _ in range(40):
+        parts = [rng.choice(common) for _ in range(1500)]
+        parts += [rng.choice(words) for _ in range(300)] + [
+            rng.choice(long_words) for _ in range(300)
+        ]
+        rng.shuffle(parts)
+        texts.append("".join(parts))
+    expected = [Tokenizer.from_bytes(data).encode(t) for t in texts]
+    assert Tokenizer.from_bytes(data).encode_batch(texts, threads=threads) == expected
+    lines = "".join(" ".join(map(str, ids)) + "\n" for ids in expected).encode()
+    assert Tokenizer.from_bytes(data).encode_batch_lines(texts, threads=threads) == lines

@@ -32,7 +32,9 @@ void encode_with_specials(const Model& model, std::string_view text, const Speci
 // without a look-up in the model's table.
 class TextEncoder {
 public:
-    TextEncoder(const Model& model, const SpecialMatcher* specials, pretok::KnownPieces* known);
+    // `shared`, when given, is the cache of pieces of the threads encoding one batch.
+    TextEncoder(const Model& model, const SpecialMatcher* specials, pretok::KnownPieces* known,
+                pretok::SharedPieceCache* shared = nullptr);
 
     void encode(std::string_view text, std::vector<std::uint32_t>& out);
 
