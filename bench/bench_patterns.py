@@ -7,7 +7,9 @@ Rows, medians of --repeat runs, the peers in the same run:
   that bpe-openai ships, English and multilingual, against tiktoken's encode_ordinary; each run
   with a freshly loaded tokenizer, so the text is never one it has seen; ids compared;
 - encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch,
-  with a fresh tokenizer each run and with one that has encoded the batch before ("warm");
+  with a fresh tokenizer each run and with one that has encoded the batch before ("warm"); the
+  1- and 2-thread calls take turns call by call in one process (3 x --repeat pairs), so that the
+  machine's drift between processes does not enter their ratio, the ratio of the medians;
 - train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
   byte-level BPE trainer (each in its own process: its thread count is fixed at start);
 - compression: bytes per token on held-out text (the last tenth of each text), for our model
@@ -59,55 +61,88 @@ def median_seconds(run, repeat, prepare=lambda: None):
     return {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
 
 
-def child_encode(job, table, text_path, threads, repeat, warm=False):
-    """Seconds of one job's encoding in this process, and whether the ids are tiktoken's; `warm`
-    batches reuse one tokenizer that has encoded the batch before."""
+def chunks_of(text):
+    data = text.encode()
+    return [data[i : i + CHUNK].decode("utf-8", "ignore") for i in range(0, len(data), CHUNK)]
+
+
+def maker(table, folder):
+    """A function making a fresh tokenizer of the table, and per id of ours tiktoken's id (None
+    when they are the same)."""
+    from tessaron_tools import Tokenizer
+
+    encoding, ranks = tiktoken_encoding(table)
+    if hasattr(Tokenizer, "from_tiktoken"):
+        make = lambda: Tokenizer.from_tiktoken(ranks, encoding._pat_str)  # noqa: E731
+        rank_of = None
+    else:  # an earlier build: the model of the table's rules, ids mapped here
+        model_path, rank_of = model_of_table(table, folder)
+        make = lambda: Tokenizer.load(model_path)  # noqa: E731
+
+    def fresh():
+        # A tokenizer makes its ids' Python ints at its first list, once: not timed.
+        tok = make()
+        tok.encode(" ")
+        return tok
+
+    return fresh, rank_of
+
+
+def child_encode(job, table, text_path):
+    """Seconds of one thread encoding the text in this process (a fresh tokenizer each run), and
+    whether the ids are tiktoken's."""
     with open(text_path, encoding="utf-8") as f:
         text = f.read()
-    encoding, ranks = tiktoken_encoding(table)
-    data = text.encode()
-    chunks = [data[i : i + CHUNK].decode("utf-8", "ignore") for i in range(0, len(data), CHUNK)]
+    encoding, _ = tiktoken_encoding(table)
     if job == "tiktoken":
-        if threads == 0:
-            seconds = median_seconds(lambda _: encoding.encode_ordinary(text), repeat)
-        else:
-            seconds = median_seconds(
-                lambda _: encoding.encode_ordinary_batch(chunks, num_threads=threads), repeat
-            )
+        seconds = median_seconds(lambda _: encoding.encode_ordinary(text), REPEAT)
         same = True
     else:
-        from tessaron_tools import Tokenizer
-
-        if hasattr(Tokenizer, "from_tiktoken"):
-            make = lambda: Tokenizer.from_tiktoken(ranks, encoding._pat_str)  # noqa: E731
-        else:  # an earlier build: the model of the table's rules, ids mapped here
-            model_path, rank_of = model_of_table(table, os.path.dirname(text_path))
-            make = lambda: Tokenizer.load(model_path)  # noqa: E731
-
-        def fresh():
-            # A tokenizer makes its ids' Python ints at its first list, once: not timed.
-            tok = make()
-            tok.encode(" ")
-            return tok
-
-        if threads == 0:
-            seconds = median_seconds(lambda tok: tok.encode(text), repeat, fresh)
-            ids = fresh().encode(text)
-            if not hasattr(Tokenizer, "from_tiktoken"):
-                ids = [rank_of[i] for i in ids]
-            same = ids == encoding.encode_ordinary(text)
-        else:
-            if warm:
-                tok = fresh()
-                tok.encode_batch(chunks, threads=threads)
-                prepare = lambda: tok  # noqa: E731
-            else:
-                prepare = fresh
-            seconds = median_seconds(
-                lambda tok: tok.encode_batch(chunks, threads=threads), repeat, prepare
-            )
-            same = True
+        fresh, rank_of = maker(table, os.path.dirname(text_path))
+        seconds = median_seconds(lambda tok: tok.encode(text), REPEAT, fresh)
+        ids = fresh().encode(text)
+        if rank_of is not None:
+            ids = [rank_of[i] for i in ids]
+        same = ids == encoding.encode_ordinary(text)
     print(json.dumps({**seconds, "same": same}))
+
+
+def child_batch(job, table, text_path, warm):
+    """Medians of 1- and 2-thread batch calls taking turns, which goes first alternating; `warm`
+    calls reuse one tokenizer that has encoded the batch before, the others a fresh one each."""
+    with open(text_path, encoding="utf-8") as f:
+        chunks = chunks_of(f.read())
+    if job == "tiktoken":
+        encoding, _ = tiktoken_encoding(table)
+        prepare = lambda: None  # noqa: E731
+
+        def call(_, threads):
+            return encoding.encode_ordinary_batch(chunks, num_threads=threads)
+
+    else:
+        fresh, _ = maker(table, os.path.dirname(text_path))
+        prepare = fresh
+        if warm:
+            tok = fresh()
+            tok.encode_batch(chunks, threads=2)
+            prepare = lambda: tok  # noqa: E731
+
+        def call(tok, threads):
+            return tok.encode_batch(chunks, threads=threads)
+
+    times = {1: ([], []), 2: ([], [])}
+    for k in range(3 * REPEAT):
+        for threads in (1, 2) if k % 2 == 0 else (2, 1):
+            state = prepare()
+            t, c = time.perf_counter(), time.process_time()
+            call(state, threads)
+            times[threads][0].append(time.perf_counter() - t)
+            times[threads][1].append(time.process_time() - c)
+    medians = {
+        threads: {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
+        for threads, (wall, cpu) in times.items()
+    }
+    print(json.dumps(medians))
 
 
 def tiktoken_encoding(table):
@@ -139,7 +174,7 @@ def model_of_table(table, folder):
 
 
 def run_child(job, *args, baseline=None, threads=1):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads), BENCH_REPEAT=str(REPEAT))
     if baseline:
         env["PYTHONPATH"] = baseline
     command = [sys.executable, "-m", "bench.bench_patterns", "--child", job, *map(str, args)]
@@ -149,9 +184,9 @@ def run_child(job, *args, baseline=None, threads=1):
     return json.loads(done.stdout)
 
 
-def encode_rows(texts, repeat, baseline, folder):
+def encode_rows(texts, baseline, folder, single):
     print(
-        "\nencode, one thread, str in, list out (a freshly made tokenizer each run, which has "
+        "\nencode, str in, list out (one text: a freshly made tokenizer each run, which has "
         "never seen the text)"
     )
     text_paths = {}
@@ -161,45 +196,50 @@ def encode_rows(texts, repeat, baseline, folder):
             f.write(text)
     builds = [("tessaron", None)] + ([("before", baseline)] if baseline else [])
     for table in ("cl100k_base", "o200k_base"):
-        # Batches with a fresh tokenizer each run, then with one that has seen the batch (the
-        # peer has nothing to warm: its figures of the fresh rows are shown again).
-        rows = [(name, 0, False) for name in texts]
-        rows += [("English", threads, warm) for warm in (False, True) for threads in (1, 2)]
-        one_thread, peers = {}, {}
-        for name, threads, warm in rows:
+        for name in texts if single else ():
             mb = len(texts[name].encode()) / 1e6
-            got = {}
-            for label, where in builds:
-                got[label] = run_child(
-                    "encode-tessaron", table, text_paths[name], threads, repeat, int(warm),
-                    baseline=where,
-                )  # fmt: skip
-            if not warm:
-                peers[threads] = run_child(
-                    "encode-tiktoken", table, text_paths[name], threads, repeat, 0
-                )
-            peer = got["tiktoken"] = peers[threads]
-            # One thread: CPU time; threads: wall time, which is what they gain.
-            key = "cpu" if threads == 0 else "seconds"
-            what = "one text, CPU"
-            if threads:
-                what = f"batch 64 KB, {threads} thr, {'warm' if warm else 'fresh'}, wall"
-            figures = "   ".join(f"{k} {mb / v[key]:6.1f} MB/s" for k, v in got.items())
-            ratio = peer[key] / got["tessaron"][key]
+            got = {
+                label: run_child("encode-tessaron", table, text_paths[name], baseline=where)
+                for label, where in builds
+            }
+            peer = got["tiktoken"] = run_child("encode-tiktoken", table, text_paths[name])
+            figures = "   ".join(f"{k} {mb / v['cpu']:6.1f} MB/s" for k, v in got.items())
+            ratio = peer["cpu"] / got["tessaron"]["cpu"]
             same = "" if got["tessaron"]["same"] else "   IDS DIFFER"
-            print(f"  {table:12} {name:13} {what:32} {figures}   {ratio:4.1f}x tiktoken{same}")
-            if threads == 1:
-                one_thread = got
-            elif threads == 2:
-                # What the second thread costs beyond its share of the work: its CPU time above
-                # one thread's, and the wall-time ratio, the figure a busy machine distorts.
-                extra = "   ".join(
-                    f"{k} CPU {100 * (v['cpu'] / one_thread[k]['cpu'] - 1):+5.1f} %, "
-                    f"{one_thread[k]['seconds'] / v['seconds']:4.2f}x wall"
-                    for k, v in got.items()
-                )
-                load = f"load average {os.getloadavg()[0]:.1f}"
-                print(f"  {table:12} {'':13} {'2 threads against 1':32} {extra}   ({load})")
+            print(
+                f"  {table:12} {name:13} {'one text, CPU':32} {figures}   {ratio:4.1f}x tiktoken"
+                f"{same}"
+            )
+        batch_rows(table, text_paths["English"], len(texts["English"].encode()) / 1e6, builds)
+
+
+def batch_rows(table, text_path, mb, builds):
+    # Batches with a fresh tokenizer each call, then with one that has seen the batch (the
+    # peer has nothing to warm: its figures of the fresh rows are shown again).
+    peer = run_child("batch-tiktoken", table, text_path, 0)
+    for warm in (False, True):
+        got = {
+            label: run_child("batch-tessaron", table, text_path, int(warm), baseline=where)
+            for label, where in builds
+        }
+        got["tiktoken"] = peer
+        state = "warm" if warm else "fresh"
+        for threads in ("1", "2"):
+            what = f"batch 64 KB, {threads} thr, {state}, wall"
+            figures = "   ".join(
+                f"{k} {mb / v[threads]['seconds']:6.1f} MB/s" for k, v in got.items()
+            )
+            ratio = peer[threads]["seconds"] / got["tessaron"][threads]["seconds"]
+            print(f"  {table:12} {'English':13} {what:32} {figures}   {ratio:4.1f}x tiktoken")
+        # What the second thread costs beyond its share of the work: its CPU time above one
+        # thread's, and the wall-time ratio, the figure a busy machine distorts.
+        extra = "   ".join(
+            f"{k} CPU {100 * (v['2']['cpu'] / v['1']['cpu'] - 1):+5.1f} %, "
+            f"{v['1']['seconds'] / v['2']['seconds']:4.2f}x wall"
+            for k, v in got.items()
+        )
+        load = f"load average {os.getloadavg()[0]:.1f}"
+        print(f"  {table:12} {'':13} {'2 threads against 1, ' + state:32} {extra}   ({load})")
 
 
 # ---- training, each run in its own process ----
@@ -334,13 +374,14 @@ def gigabyte_row(folder, threads):
     )
 
 
+# Runs of each timing in the children: --repeat, handed down.
+REPEAT = int(os.environ.get("BENCH_REPEAT", "5"))
+
 JOBS = {
-    "encode-tessaron": lambda a: child_encode(
-        "tessaron", a[0], a[1], int(a[2]), int(a[3]), a[4] == "1"
-    ),
-    "encode-tiktoken": lambda a: child_encode(
-        "tiktoken", a[0], a[1], int(a[2]), int(a[3]), a[4] == "1"
-    ),
+    "encode-tessaron": lambda a: child_encode("tessaron", a[0], a[1]),
+    "encode-tiktoken": lambda a: child_encode("tiktoken", a[0], a[1]),
+    "batch-tessaron": lambda a: child_batch("tessaron", a[0], a[1], a[2] == "1"),
+    "batch-tiktoken": lambda a: child_batch("tiktoken", a[0], a[1], a[2] == "1"),
     "train-tessaron": lambda a: child_train("tessaron", a[0], a[1], int(a[2]), int(a[3])),
     "train-huggingface": lambda a: child_train("huggingface", a[0], a[1], int(a[2]), int(a[3])),
 }
@@ -353,20 +394,28 @@ def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--repeat", type=int, default=5)
     p.add_argument("--vocab-size", type=int, default=8192)
-    p.add_argument("--skip", choices=["encode", "train"], action="append", default=[])
+    p.add_argument(
+        "--skip",
+        choices=["encode", "single", "train"],
+        action="append",
+        default=[],
+        help="leave out a group of rows: all encoding, the one-text rows, or training",
+    )
     p.add_argument("--gigabyte", metavar="FOLDER", help="also the 1 GiB training run, files here")
     p.add_argument(
         "--baseline",
         help="a folder holding another build's tessaron_tools, timed beside this one",
     )
     args = p.parse_args()
+    global REPEAT
+    REPEAT = args.repeat
     texts = {name: make() for name, make in TEXTS.items()}
     for name, text in texts.items():
         print(f"{name}: {len(text.encode()) / 1e6:.1f} MB")
     print(f"medians of {args.repeat}; load average now {os.getloadavg()[0]:.1f}")
     with tempfile.TemporaryDirectory() as folder:
         if "encode" not in args.skip:
-            encode_rows(texts, args.repeat, args.baseline, folder)
+            encode_rows(texts, args.baseline, folder, "single" not in args.skip)
         if "train" not in args.skip:
             train_rows(texts, args.vocab_size, args.repeat, folder)
     if args.gigabyte:
