@@ -71,3 +71,33 @@ def test_a_million_letters_is_one_piece(driver, tmp_path):
     tokenizer = tessaron.BasicTokenizer()
     tokenizer.load(str(model))
     assert pretok_driver.encode(driver, "o200k", model, text) == tokenizer.encode(text)
+
+
+def test_characters_beside_rules_that_join_their_bytes_outward(driver, tmp_path):
+    # Ordered rules over a few two- and three-byte characters, drawn from the bytes of random
+    # three-character strings: some join a character's bytes, some join its first or last byte
+    # to a space, a letter or another character's byte before the character itself is whole,
+    # which a merge must not skip.
+    rng = random.Random(7)
+    letters, spaces = ["п", "р", "П", "é", "中", "文", "a"], [" ", "\n"]
+    alphabet = letters + spaces
+    for _ in range(40):
+        ids = {bytes([b]): b for c in alphabet for b in c.encode()}
+        pairs = []
+        for _ in range(rng.randint(5, 200)):
+            s = "".join(rng.choice(alphabet) for _ in range(3)).encode()
+            i = rng.randrange(len(s) - 1)
+            j = rng.randrange(i + 1, len(s))
+            k = rng.randrange(j + 1, len(s) + 1)
+            left, right = s[i:j], s[j:k]
+            if left in ids and right in ids and left + right not in ids:
+                pairs.append((ids[left], ids[right]))
+                ids[left + right] = 255 + len(pairs)
+        model = write_model(tmp_path / "c.model", EXPRESSIONS["o200k"], pairs)
+        # Words up to 40 characters: pieces past the short merge's reach in bytes, some in tokens.
+        words = ["".join(rng.choices(letters, k=rng.randint(1, 40))) for _ in range(60)]
+        text = "".join(w + rng.choice(spaces) for w in words)
+        text += "".join(rng.choice(alphabet) for _ in range(400))
+        assert pretok_driver.encode(driver, "o200k", model, text) == piece_by_piece(
+            model, "o200k", text
+        ), pairs

@@ -43,6 +43,20 @@ public:
         __builtin_prefetch(slots_.data() + slot_of(key));
     }
 
+    // Calls each(left, right, rank) for every rule, in no particular order.
+    template <class Each>
+    void for_each_rule(Each each) const {
+        for (std::uint32_t pair = 0; pair < byte_rank_.size(); ++pair) {
+            if (byte_rank_[pair] != kNoRank) each(pair >> 8, pair & 0xFF, byte_rank_[pair]);
+        }
+        for (const Slot& slot : slots_) {
+            if (slot.key != kEmptyKey) {
+                each(static_cast<std::uint32_t>(slot.key >> 32),
+                     static_cast<std::uint32_t>(slot.key), slot.rank);
+            }
+        }
+    }
+
 private:
     static constexpr std::uint64_t kEmptyKey = ~std::uint64_t{0};
 

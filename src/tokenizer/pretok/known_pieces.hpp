@@ -14,9 +14,11 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "support/random_seed.hpp"
 #include "support/seeded_hash.hpp"
+#include "tokenizer/pretok/char_tokens.hpp"
 
 namespace tessaron::pretok {
 
@@ -52,6 +54,10 @@ public:
     // A merged piece; ignored when it is too long or the learned room is used up.
     void learn(std::string_view piece, std::uint64_t h, std::span<const std::uint32_t> tokens);
 
+    // The characters a merge may start from as their tokens: set with the tokens' pieces.
+    const CharTokens& chars() const { return chars_; }
+    void set_chars(CharTokens chars) { chars_ = std::move(chars); }
+
     std::size_t learned() const { return learned_.load(std::memory_order_relaxed); }
     // What the table takes at most, in bytes.
     std::size_t capacity_bytes() const;
@@ -76,6 +82,7 @@ private:
     std::size_t longest_ = 0;  // of the pieces added
     SeededHash hash_;
     std::uint64_t cache_seed_ = random_seed();
+    CharTokens chars_;
 };
 
 }  // namespace tessaron::pretok

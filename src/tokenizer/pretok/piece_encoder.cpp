@@ -29,6 +29,7 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
         if (token_bytes[t] != nullptr) words += 1 + (token_bytes[t]->size() + 3) / 4;
     }
     auto known = std::make_unique<KnownPieces>(ids.size(), words);
+    known->set_chars(CharTokens(tables));
     // A token's bytes need not encode to the token itself (rules learned elsewhere, or edited),
     // so each is merged like any piece; the 256 single bytes never reach the table. Short ones
     // are merged a group at a time, side by side, so that their rank look-ups wait at once.
@@ -46,10 +47,10 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
     for (std::size_t t = 256; t < ids.size(); ++t) {
         const std::string* bytes = token_bytes[t];
         if (bytes == nullptr || bytes->size() < 2) continue;
-        if (tables.ordered() && bytes->size() <= ShortPieceMerger::kLongest) {
-            group[group_bytes.size()].start(tables,
+        if (tables.ordered() && bytes->size() <= ShortPieceMerger::kLongestBytes &&
+            group[group_bytes.size()].start(tables, known->chars(),
                                             reinterpret_cast<const unsigned char*>(bytes->data()),
-                                            static_cast<std::uint32_t>(bytes->size()));
+                                            static_cast<std::uint32_t>(bytes->size()))) {
             group_bytes.push_back(bytes);
             if (group_bytes.size() == kMergedTogether) add_group();
             continue;
@@ -93,9 +94,11 @@ void PieceEncoder::merge(std::string_view piece, std::vector<std::uint32_t>& out
     check(piece.size() < kLongestMergedPiece, "a piece too long to encode");
     const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
     const auto n = static_cast<std::uint32_t>(piece.size());
-    if (tables_.ordered() && n <= ShortPieceMerger::kLongest) {
-        ShortPieceMerger::encode(tables_, bytes, n, out);
-    } else if (tables_.ordered()) {
+    if (tables_.ordered() && n <= ShortPieceMerger::kLongestBytes &&
+        ShortPieceMerger::encode(tables_, known_.chars(), bytes, n, out)) {
+        return;
+    }
+    if (tables_.ordered()) {
         ordered_.encode(bytes, n, out);
     } else {
         rounds_.encode(bytes, n, out);
@@ -130,10 +133,11 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
         miss.tokens = known_.find(miss.bytes, miss.known_hash);
         if (!miss.tokens.empty()) continue;
         const auto n = static_cast<std::uint32_t>(miss.bytes.size());
-        if (tables_.ordered() && n <= ShortPieceMerger::kLongest) {
+        if (tables_.ordered() && n <= ShortPieceMerger::kLongestBytes &&
+            shorts_[short_count].start(tables_, known_.chars(),
+                                       reinterpret_cast<const unsigned char*>(miss.bytes.data()),
+                                       n)) {
             miss.short_piece = static_cast<std::uint32_t>(short_count++);
-            shorts_[miss.short_piece].start(
-                tables_, reinterpret_cast<const unsigned char*>(miss.bytes.data()), n);
         } else {
             miss.merged_at = merged_.size();
             merge(miss.bytes, merged_);
