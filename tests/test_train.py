@@ -185,6 +185,24 @@ def test_long_training_that_compacts_the_occurrence_lists():
         assert learned_tokens(tok) == expected, num_threads
 
 
+def test_pairs_formed_rarely_that_later_come_first():
+    # Strings repeated 4 to 13 times among rare ASCII pairs: the pairs their merges form are
+    # too rare to be indexed when formed, yet they soon occur as often as the best pair left.
+    for seed in range(3):
+        rng = random.Random(seed)
+        noise = [chr(rng.randrange(128)) for _ in range(20_000)]
+        for repeats in range(4, 14):
+            word = "".join(rng.choices("abcdefghijklmnopqrstuvwxyz", k=rng.randint(6, 12)))
+            for _ in range(repeats):
+                noise[rng.randrange(len(noise))] = word
+        text = "".join(noise)
+        expected = expected_tokens(text, 330)
+        for num_threads in (1, 3):
+            tok = BasicTokenizer(num_threads)
+            tok.train(text, 330)
+            assert learned_tokens(tok) == expected, (seed, num_threads)
+
+
 def test_tokens_of_every_length_side_by_side():
     # Words of 1 to 24 letters repeated in random order: the learned tokens grow through every
     # length, and tokens of different lengths stand next to each other on both sides.

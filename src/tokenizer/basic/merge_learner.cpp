@@ -62,6 +62,12 @@ struct PairRecordKey {
     }
 };
 
+// Pair keys held back from the index, by their place in the list.
+struct HeldKey {
+    const PageVector<std::uint64_t>* keys;
+    std::uint64_t operator()(std::uint32_t index) const { return (*keys)[index]; }
+};
+
 // Position holds every position of the text; the notes of a merge step take one each.
 template <class Position>
 class MergeLearner {
@@ -77,7 +83,8 @@ public:
                  std::uint64_t num_threads)
         : seq_(bytes, copy_parts(bytes.size(), num_threads)),
           table_(RecordKey{&records_}),
-          threshold_(first_threshold(bytes.size(), max_merges)),
+          threshold_(first_threshold(bytes.size(), max_merges, kFirstShare)),
+          record_from_(first_threshold(bytes.size(), max_merges, kFirstShare / 2)),
           stretches_(stretch_count(bytes.size(), num_threads)) {}
 
     // The first count and index: a few passes over the text before the first merge, seconds
@@ -183,8 +190,10 @@ private:
     // their records would dominate memory. The last rule learned on prose and code occurs
     // more often than one in 64 * merges text bytes (23 times in 4.4 MB to 8k, 55 in 50 MB
     // to 32k); starting there keeps the rare pairs out without an early reindex.
-    static std::uint32_t first_threshold(std::size_t bytes, std::uint64_t max_merges) {
-        const std::uint64_t guess = bytes / 64 / std::max<std::uint64_t>(max_merges, 1);
+    static constexpr std::uint64_t kFirstShare = 64;
+    static std::uint32_t first_threshold(std::size_t bytes, std::uint64_t max_merges,
+                                         std::uint64_t share) {
+        const std::uint64_t guess = bytes / share / std::max<std::uint64_t>(max_merges, 1);
         return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(guess, 4, 1024));
     }
     // How far ahead list walks prefetch the sequence.
@@ -365,6 +374,7 @@ private:
     // (every byte pair, as ever).
     void reindex(std::uint32_t threshold) {
         threshold_ = threshold;
+        record_from_ = threshold;
         records_.resize(byte_records_);
         for (Record& record : records_) record.count = 0;
         table_.clear();
@@ -435,6 +445,66 @@ private:
         }
     }
 
+    // Records and lists for the held-back pairs that still occur at least threshold_ times:
+    // a pass over the sequence counts them, a second writes their lists. From then on every
+    // pair formed that often gets its record at once.
+    void index_held_pairs() {
+        record_from_ = threshold_;
+        PairTable<HeldKey> held(HeldKey{&held_});
+        for (std::uint32_t i = 0; i < held_.size(); ++i) held.insert(held_[i], i);
+        const std::uint64_t n = seq_.size();
+        const auto each_held = [&](auto&& visit) {
+            for (std::uint64_t p = 0, q = seq_.next(0); q < n; p = q, q = seq_.next(q)) {
+                const std::uint32_t left = seq_.at(p);
+                const std::uint32_t right = seq_.at(q);
+                if ((left | right) < 256) continue;
+                const std::uint32_t i = held.find(pair_key(left, right));
+                if (i != kMissing) visit(i, p);
+            }
+        };
+        PageVector<std::uint64_t> count(held_.size(), 0);
+        PageVector<std::uint64_t> at(held_.size(), 0);  // list bytes, then the writing place
+        PageVector<std::uint64_t> last(held_.size(), 0);
+        each_held([&](std::uint32_t i, std::uint64_t p) {
+            ++count[i];
+            at[i] += gap_size(p - last[i]);
+            last[i] = p;
+        });
+        std::uint64_t wanted = 0;
+        for (std::size_t i = 0; i < held_.size(); ++i) {
+            if (count[i] >= threshold_) wanted += at[i];
+        }
+        make_room(wanted);
+        for (std::uint32_t i = 0; i < held_.size(); ++i) {
+            if (count[i] < threshold_) {
+                at[i] = kUntracked;
+                continue;
+            }
+            const auto left = static_cast<std::uint32_t>(held_[i] >> 32);
+            const auto right = static_cast<std::uint32_t>(held_[i]);
+            check(records_.size() < kMissing, "too many pairs to index");
+            const auto index = static_cast<std::uint32_t>(records_.size());
+            const auto live = static_cast<Position>(count[i]);
+            records_.push_back({left, right, live, live, arena_.size()});
+            table_.insert(held_[i], index);
+            queue_.push(live, left, right, index);
+            const std::uint64_t bytes = at[i];
+            at[i] = arena_.size();
+            arena_.resize(arena_.size() + bytes);
+            last[i] = 0;
+        }
+        each_held([&](std::uint32_t i, std::uint64_t p) {
+            if (at[i] == kUntracked) return;
+            PositionWriter writer(arena_.data() + at[i]);
+            writer.resume_after(last[i]);
+            writer.put(p);
+            at[i] = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            last[i] = p;
+        });
+        held_.release();
+        held_max_ = 0;
+    }
+
     // The record with the highest count, smallest pair first among equals; kMissing when
     // no pair is left. Entries whose count has dropped since they were pushed go back in
     // with the live count.
@@ -449,6 +519,11 @@ private:
                 } else {
                     queue_.pop();
                 }
+            }
+            // A held-back pair may occur as often as the top and come first among equals.
+            if (!held_.empty() && (queue_.empty() || queue_.top().count <= held_max_)) {
+                index_held_pairs();
+                continue;
             }
             // Pairs without a record occur fewer than threshold_ times.
             if (threshold_ == 1 || (!queue_.empty() && queue_.top().count >= threshold_)) break;
@@ -614,18 +689,22 @@ private:
                 drop(pair.other == id ? chosen.right : pair.other, chosen.left, pair.count,
                      chosen_index);
             }
-            if (pair.count >= threshold_) wanted += pair.bytes;
+            if (pair.count >= record_from_) wanted += pair.bytes;
         }
         make_room(wanted);
         for (Formed& pair : formed_) {
             pair.last = 0;
-            if (pair.count < threshold_) {
-                pair.at = kUntracked;
-                continue;
-            }
             const bool id_left = pair.side == FormedPairs::kIdLeft;
             const std::uint32_t left = id_left ? id : pair.other;
             const std::uint32_t right = id_left ? pair.other : id;
+            if (pair.count < record_from_) {
+                pair.at = kUntracked;
+                if (pair.count >= threshold_) {
+                    held_.push_back(pair_key(left, right));
+                    held_max_ = std::max(held_max_, pair.count);
+                }
+                continue;
+            }
             check(records_.size() < kMissing, "too many pairs to index");
             const auto index = static_cast<std::uint32_t>(records_.size());
             const auto count = static_cast<Position>(pair.count);
@@ -796,7 +875,17 @@ private:
     std::uint64_t budget_ = 0;
     std::vector<Formed> formed_;
     std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
+    // Pairs without a record occur fewer than threshold_ times, or are held back.
     std::uint32_t threshold_;
+    // Pairs formed at least this often (twice the first threshold) get a record in the step
+    // that forms them. Those formed fewer times but at least threshold_ times are held back,
+    // their counts unknown but never above held_max_ (a pair forms in one step only, and its
+    // count then only falls), until the top count reaches held_max_. On prose and mixed text
+    // that never happens, and their records, queue entries and lists cost one thread about
+    // 4 % of its time on prose to 8k.
+    std::uint32_t record_from_;
+    PageVector<std::uint64_t> held_;  // their pair keys
+    std::uint64_t held_max_ = 0;
     std::vector<Stretch> stretches_;
     std::vector<std::uint64_t> starts_;  // per stretch of a step on the pool, and the end
     std::vector<PositionReader> from_;  // per stretch, its part of the chosen pair's list
