@@ -80,6 +80,9 @@ private:
         std::uint32_t miss;
     };
 
+    // encode with `cache`, cache_ or *shared_.
+    template <class Cache>
+    void encode_pieces(const Cache& cache, std::string_view text, std::vector<std::uint32_t>& out);
     void set_aside(std::string_view piece, std::uint64_t cache_hash, std::size_t at);
     // The tokens of the misses set aside, put in their gaps.
     void fill_gaps(std::vector<std::uint32_t>& out);
