@@ -16,26 +16,27 @@ namespace o200k {
 inline constexpr ClassSet kU = set_of(kUpper) | set_of(kLetterOther) | set_of(kMark);
 inline constexpr ClassSet kW = set_of(kLower) | set_of(kLetterOther) | set_of(kMark);
 
-// The end of U*W+ from s, or s when it does not match. U* takes all it can and gives back
-// until W+ matches: past the U run when a lower-case letter follows it, else up to its last
-// character that is also in W.
-inline std::size_t upper_then_lower(const ScanText& t, std::size_t s) {
+// The end of U*W+ from s, where the character c starts, or s when it does not match. U* takes
+// all it can and gives back until W+ matches: past the U run when a lower-case letter follows
+// it, else up to its last character that is also in W.
+inline std::size_t upper_then_lower(const ScanText& t, std::size_t s, CharAt c) {
     std::size_t e = s;
     std::size_t after_last_w = s;
-    while (e < t.size()) {
-        const CharAt c = t.at(e);
-        if (!(set_of(c.cls) & kU)) break;
+    while (set_of(c.cls) & kU) {
         e += c.length;
         if (set_of(c.cls) & kW) after_last_w = e;
+        if (e == t.size()) return after_last_w;
+        c = t.at(e);
     }
-    if (t.in(e, set_of(kLower))) return t.run(e, kW);
+    // c, the character that ended the U run, is read once.
+    if (c.cls == kLower) return t.run(e + c.length, kW);
     return after_last_w;
 }
 
-// The end of U+W* from s, or s when it does not match.
-inline std::size_t upper_first(const ScanText& t, std::size_t s) {
-    const std::size_t u = t.run(s, kU);
-    return u == s ? s : t.run(u, kW);
+// The end of U+W* from s, where the character c starts, or s when it does not match.
+inline std::size_t upper_first(const ScanText& t, std::size_t s, CharAt c) {
+    if (!(set_of(c.cls) & kU)) return s;
+    return t.run(t.run(s + c.length, kU), kW);
 }
 
 // The piece at i when it and the character after it are ASCII (or the text ends), which
@@ -68,12 +69,20 @@ inline std::size_t o200k_piece_end(const ScanText& t, std::size_t i) {
     const std::size_t next = i + first.length;
     const ClassSet cls = set_of(first.cls);
     const bool prefix = (cls & kLetterPrefix) && next < t.size();
-    // Each word alternative is tried with its optional first character, then without.
-    for (const auto word : {o200k::upper_then_lower, o200k::upper_first}) {
-        if (prefix) {
-            if (const std::size_t e = word(t, next); e != next) return t.contraction(e, true);
+    // Each word alternative is tried with its optional first character, then without; a word
+    // starts with a letter or mark, which most other pieces settle with one character read.
+    constexpr ClassSet kWordStart = o200k::kU | o200k::kW;
+    const CharAt second = prefix ? t.at(next) : CharAt{kOther, 0};
+    const bool word_next = prefix && (set_of(second.cls) & kWordStart);
+    if (word_next || (cls & kWordStart)) {
+        for (const auto word : {o200k::upper_then_lower, o200k::upper_first}) {
+            if (word_next) {
+                if (const std::size_t e = word(t, next, second); e != next) {
+                    return t.contraction(e, true);
+                }
+            }
+            if (const std::size_t e = word(t, i, first); e != i) return t.contraction(e, true);
         }
-        if (const std::size_t e = word(t, i); e != i) return t.contraction(e, true);
     }
     if (first.cls == kNumber) return t.numbers(i);
     const bool spaced = t.byte(i) == ' ' && t.in(next, kPunctuation);
