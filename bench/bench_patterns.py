@@ -9,7 +9,8 @@ Rows, medians of --repeat runs, the peers in the same run:
 - encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch,
   with a fresh tokenizer each run and with one that has encoded the batch before ("warm"); the
   1- and 2-thread calls take turns call by call in one process (3 x --repeat pairs), so that the
-  machine's drift between processes does not enter their ratio, the ratio of the medians;
+  machine's drift between processes does not enter their ratio, the ratio of the medians
+  (with the lists freed, as the other rows; in brackets that of the call alone);
 - train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
   byte-level BPE trainer (each in its own process: its thread count is fixed at start);
 - compression: bytes per token on held-out text (the last tenth of each text), for our model
@@ -130,17 +131,26 @@ def child_batch(job, table, text_path, warm):
         def call(tok, threads):
             return tok.encode_batch(chunks, threads=threads)
 
-    times = {1: ([], []), 2: ([], [])}
+    # The lists are freed inside the timing, as a caller that drops them pays it too; the call
+    # alone is timed as well.
+    times = {1: ([], [], []), 2: ([], [], [])}
     for k in range(3 * REPEAT):
         for threads in (1, 2) if k % 2 == 0 else (2, 1):
             state = prepare()
             t, c = time.perf_counter(), time.process_time()
-            call(state, threads)
+            lists = call(state, threads)
+            call_seconds = time.perf_counter() - t
+            del lists
             times[threads][0].append(time.perf_counter() - t)
             times[threads][1].append(time.process_time() - c)
+            times[threads][2].append(call_seconds)
     medians = {
-        threads: {"seconds": statistics.median(wall), "cpu": statistics.median(cpu)}
-        for threads, (wall, cpu) in times.items()
+        threads: {
+            "seconds": statistics.median(wall),
+            "cpu": statistics.median(cpu),
+            "call": statistics.median(alone),
+        }
+        for threads, (wall, cpu, alone) in times.items()
     }
     print(json.dumps(medians))
 
@@ -232,10 +242,12 @@ def batch_rows(table, text_path, mb, builds):
             ratio = peer[threads]["seconds"] / got["tessaron"][threads]["seconds"]
             print(f"  {table:12} {'English':13} {what:32} {figures}   {ratio:4.1f}x tiktoken")
         # What the second thread costs beyond its share of the work: its CPU time above one
-        # thread's, and the wall-time ratio, the figure a busy machine distorts.
+        # thread's, and the wall-time ratio, the figure a busy machine distorts (then that of
+        # the call alone, without freeing the lists).
         extra = "   ".join(
             f"{k} CPU {100 * (v['2']['cpu'] / v['1']['cpu'] - 1):+5.1f} %, "
-            f"{v['1']['seconds'] / v['2']['seconds']:4.2f}x wall"
+            f"{v['1']['seconds'] / v['2']['seconds']:4.2f}x wall "
+            f"({v['1']['call'] / v['2']['call']:4.2f}x)"
             for k, v in got.items()
         )
         load = f"load average {os.getloadavg()[0]:.1f}"
