@@ -106,8 +106,8 @@ public:
 
 private:
     static constexpr std::size_t kLongestInline = PieceCache::kLongestInline;
-    static constexpr std::size_t kBytesPerSlot = 128;
-    static constexpr std::size_t kFewestSlots = 1 << 10;
+    static constexpr std::size_t kBytesPerSlot = 64;
+    static constexpr std::size_t kFewestSlots = 1 << 14;
     static constexpr std::size_t kMostSlots = 2 * PieceCache::kMaxEntries;
     // Room for the long keys and token lists of the entries, on average; most pieces are one
     // token and short, and need none.
