@@ -63,7 +63,8 @@ inline std::size_t ascii_piece_end(const ScanText& t, std::size_t i) {
 
 }  // namespace o200k
 
-inline std::size_t o200k_piece_end(const ScanText& t, std::size_t i) {
+// Always inlined, as cl100k_piece_end: a call per piece took a tenth of English's instructions.
+[[gnu::always_inline]] inline std::size_t o200k_piece_end(const ScanText& t, std::size_t i) {
     if (const std::size_t e = o200k::ascii_piece_end(t, i); e != i) return e;
     const CharAt first = t.at(i);
     const std::size_t next = i + first.length;
