@@ -175,14 +175,21 @@ def test_merge_steps_on_pools_of_every_size(pool_size):
 
 
 def test_long_training_that_compacts_the_occurrence_lists():
-    # Enough merges on a two-letter text that mostly stale lists are dropped from the index.
+    # Enough merges on a two-letter text that mostly stale lists are dropped from the index;
+    # on words of many letters, the byte pairs' lists are mostly stale when the first
+    # compaction comes, and one thread rewrites them from the sequence.
     rng = random.Random(11)
-    text = "".join(rng.choice("ab") for _ in range(60_000))
-    expected = expected_tokens(text, 1256)
-    for num_threads in (1, 3):
-        tok = BasicTokenizer(num_threads)
-        tok.train(text, 1256)
-        assert learned_tokens(tok) == expected, num_threads
+    two_letters = "".join(rng.choice("ab") for _ in range(60_000))
+    words = [
+        "".join(rng.choices("abcdefghijklmnopqrstuvwxyz", k=rng.randint(2, 8))) for _ in range(300)
+    ]
+    texts = [(two_letters, 1256), (" ".join(rng.choice(words) for _ in range(3_300)), 600)]
+    for text, vocab_size in texts:
+        expected = expected_tokens(text, vocab_size)
+        for num_threads in (1, 3):
+            tok = BasicTokenizer(num_threads)
+            tok.train(text, vocab_size)
+            assert learned_tokens(tok) == expected, num_threads
 
 
 def test_pairs_formed_rarely_that_later_come_first():
