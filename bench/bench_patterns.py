@@ -8,8 +8,10 @@ Rows, medians of --repeat runs, the peers in the same run:
   with a freshly loaded tokenizer, so the text is never one it has seen; ids compared;
 - encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch,
   with a fresh tokenizer each run and with one that has encoded the batch before ("warm"); the
-  1- and 2-thread calls take turns call by call in one process (3 x --repeat pairs), so that the
-  machine's drift between processes does not enter their ratio, the ratio of the medians
+  1- and 2-thread calls take turns call by call in one process (3 x --repeat pairs, and more
+  until BATCH_SECONDS have passed, so that a fast build is sampled over as long a stretch of the
+  machine's drift as a slow peer), so that the drift between processes does not enter their
+  ratio, the ratio of the medians
   (with the lists freed, as the other rows; in brackets that of the call alone);
 - train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
   byte-level BPE trainer (each in its own process: its thread count is fixed at start);
@@ -134,7 +136,9 @@ def child_batch(job, table, text_path, warm):
     # The lists are freed inside the timing, as a caller that drops them pays it too; the call
     # alone is timed as well.
     times = {1: ([], [], []), 2: ([], [], [])}
-    for k in range(3 * REPEAT):
+    start = time.perf_counter()
+    k = 0
+    while k < 3 * REPEAT or time.perf_counter() - start < BATCH_SECONDS:
         for threads in (1, 2) if k % 2 == 0 else (2, 1):
             state = prepare()
             t, c = time.perf_counter(), time.process_time()
@@ -144,6 +148,7 @@ def child_batch(job, table, text_path, warm):
             times[threads][0].append(time.perf_counter() - t)
             times[threads][1].append(time.process_time() - c)
             times[threads][2].append(call_seconds)
+        k += 1
     medians = {
         threads: {
             "seconds": statistics.median(wall),
@@ -388,6 +393,8 @@ def gigabyte_row(folder, threads):
 
 # Runs of each timing in the children: --repeat, handed down.
 REPEAT = int(os.environ.get("BENCH_REPEAT", "5"))
+# The shortest stretch over which the batch rows' calls take turns.
+BATCH_SECONDS = 10
 
 JOBS = {
     "encode-tessaron": lambda a: child_encode("tessaron", a[0], a[1]),
