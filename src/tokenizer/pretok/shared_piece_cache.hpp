@@ -23,7 +23,6 @@
 #include <string_view>
 #include <vector>
 
-#include "support/short_bytes.hpp"
 #include "tokenizer/pretok/piece_cache.hpp"
 
 namespace tessaron::pretok {
@@ -40,8 +39,9 @@ public:
 
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const {
         if (piece.size() > PieceCache::kLongestPiece || piece.empty()) return {};
-        const std::uint32_t wanted = meta_of(h, piece.size());
-        const std::uint64_t key = piece.size() <= kLongestInline ? inline_key(piece) : 0;
+        const std::uint32_t wanted = PieceCache::meta_of(h, piece.size());
+        const std::uint64_t key =
+            piece.size() <= kLongestInline ? PieceCache::inline_key(piece) : 0;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots_[i];
@@ -78,9 +78,9 @@ public:
             std::memcpy(arena_.get() + at, piece.data(), piece.size());
             at += (piece.size() + 3) / 4;
         } else {
-            key = inline_key(piece);
+            key = PieceCache::inline_key(piece);
         }
-        std::uint32_t meta = meta_of(h, piece.size());
+        std::uint32_t meta = PieceCache::meta_of(h, piece.size());
         std::uint32_t token = tokens.front();
         if (tokens.size() > 1) {
             meta |= kMany;
@@ -112,8 +112,8 @@ private:
     // Room for the long keys and token lists of the entries, on average; most pieces are one
     // token and short, and need none.
     static constexpr std::size_t kWordsPerEntry = 8;
-    static constexpr std::uint32_t kHashBits = 0xFFFFFF;
-    static constexpr std::uint32_t kMany = 1;
+    static constexpr std::uint32_t kHashBits = PieceCache::kHashBits;
+    static constexpr std::uint32_t kMany = PieceCache::kMany;
     // A length no piece has: never equal to a piece's mark.
     static constexpr std::uint32_t kBusy = 127 << 1;
     static_assert(PieceCache::kLongestPiece < 127 && kMostSlots <= kHashBits + 1);
@@ -125,17 +125,6 @@ private:
         std::atomic<std::uint32_t> meta{0};  // the hash's low 24 bits, the length, kMany
     };
     static_assert(sizeof(Slot) == 16);
-
-    static std::uint32_t meta_of(std::uint64_t h, std::size_t length) {
-        return static_cast<std::uint32_t>(((h & kHashBits) << 8) | (length << 1));
-    }
-
-    static std::uint64_t inline_key(std::string_view piece) {
-        if (piece.size() < 8) return short_bytes_word(piece.data(), piece.size());
-        std::uint64_t word;
-        std::memcpy(&word, piece.data(), 8);
-        return word;
-    }
 
     std::vector<Slot> slots_;
     const std::size_t most_entries_;
