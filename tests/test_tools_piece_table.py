@@ -118,16 +118,19 @@ def test_threads_learning_at_once_agree_with_one():
     assert results == alone
 
 
+def gpt2_model_of(rng, words, count, vocab_size):
+    """The bytes of a "gpt2"-split model trained on `count` words drawn from `words`."""
+    text = "".join(rng.choice(words) for _ in range(count))
+    return Tokenizer.train(text, vocab_size, pattern="gpt2").to_bytes()
+
+
 def test_pieces_set_aside_come_back_in_order(tmp_path):
     # Pieces not met before wait in groups, in the output's gaps: a group's misses repeat near
     # and far, lie between single bytes, tokens and pieces met before, and some are too long
     # for the short merger (over 32 bytes) or for the table (over 64).
     rng = random.Random(12)
     words = distinct_words(3000, seed=12)
-    tok = Tokenizer.train(
-        "".join(rng.choice(words[:300]) for _ in range(5000)), 800, pattern="gpt2"
-    )
-    data = tok.to_bytes()
+    data = gpt2_model_of(rng, words[:300], 5000, 800)
     letters = "abcdefghijklmnopqrstuvwxyz"
     long_pieces = [" " + "".join(rng.choice(letters) for _ in range(n)) for n in (33, 40, 65, 90)]
     items = []
@@ -160,10 +163,7 @@ def test_threads_of_a_batch_share_the_pieces_they_meet(threads):
     # entries, and for the bytes and tokens of long ones), past which the rest are looked up.
     rng = random.Random(21)
     words = distinct_words(20_000, seed=21)
-    tok = Tokenizer.train(
-        "".join(rng.choice(words[:500]) for _ in range(8000)), 700, pattern="gpt2"
-    )
-    data = tok.to_bytes()
+    data = gpt2_model_of(rng, words[:500], 8000, 700)
     letters = "abcdefghijklmnopqrstuvwxyz"
     long_words = [
         " " + "".join(rng.choice(letters) for _ in range(rng.randint(8, 80))) for _ in range(3000)
