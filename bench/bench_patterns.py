@@ -8,11 +8,14 @@ Rows, medians of --repeat runs, the peers in the same run:
   with a freshly loaded tokenizer, so the text is never one it has seen; ids compared;
 - encode_batch of 64 KB chunks on 1 and 2 threads, against tiktoken's encode_ordinary_batch,
   with a fresh tokenizer each run and with one that has encoded the batch before ("warm"); the
-  1- and 2-thread calls take turns call by call in one process (3 x --repeat pairs, and more
-  until BATCH_SECONDS have passed, so that a fast build is sampled over as long a stretch of the
-  machine's drift as a slow peer), so that the drift between processes does not enter their
-  ratio, the ratio of the medians
-  (with the lists freed, as the other rows; in brackets that of the call alone);
+  1- and 2-thread calls take turns call by call within a process, so that the machine's drift
+  does not enter their ratio, the ratio of the medians (with the lists freed, as the other rows;
+  in brackets that of the call alone). A process keeps a state of its own for all its calls
+  (where its memory lies, as pyperf finds), so each row samples --batch-processes processes (5),
+  the builds and the peer taking turns process by process, each process with its share of 3 x
+  --repeat pairs and of BATCH_SECONDS (and more pairs until its share of the time has passed, so
+  that a fast build is sampled over as long a stretch of the drift as a slow peer); the medians
+  are over all the processes' calls, and the range of the processes' own ratios is shown too;
 - train with "gpt2" to 8k, English and multilingual, 1 and 2 threads, against Hugging Face's
   byte-level BPE trainer (each in its own process: its thread count is fixed at start);
 - compression: bytes per token on held-out text (the last tenth of each text), for our model
@@ -111,8 +114,9 @@ def child_encode(job, table, text_path):
 
 
 def child_batch(job, table, text_path, warm):
-    """Medians of 1- and 2-thread batch calls taking turns, which goes first alternating; `warm`
-    calls reuse one tokenizer that has encoded the batch before, the others a fresh one each."""
+    """Seconds of this process's 1- and 2-thread batch calls taking turns, which goes first
+    alternating; `warm` calls reuse one tokenizer that has encoded the batch before, the others a
+    fresh one each."""
     with open(text_path, encoding="utf-8") as f:
         chunks = chunks_of(f.read())
     if job == "tiktoken":
@@ -135,29 +139,39 @@ def child_batch(job, table, text_path, warm):
 
     # The lists are freed inside the timing, as a caller that drops them pays it too; the call
     # alone is timed as well.
-    times = {1: ([], [], []), 2: ([], [], [])}
+    times = {threads: {"seconds": [], "cpu": [], "call": []} for threads in (1, 2)}
     start = time.perf_counter()
+    pairs = -(-3 * REPEAT // BATCH_PROCESSES)
     k = 0
-    while k < 3 * REPEAT or time.perf_counter() - start < BATCH_SECONDS:
+    while k < pairs or time.perf_counter() - start < BATCH_SECONDS / BATCH_PROCESSES:
         for threads in (1, 2) if k % 2 == 0 else (2, 1):
             state = prepare()
             t, c = time.perf_counter(), time.process_time()
             lists = call(state, threads)
             call_seconds = time.perf_counter() - t
             del lists
-            times[threads][0].append(time.perf_counter() - t)
-            times[threads][1].append(time.process_time() - c)
-            times[threads][2].append(call_seconds)
+            times[threads]["seconds"].append(time.perf_counter() - t)
+            times[threads]["cpu"].append(time.process_time() - c)
+            times[threads]["call"].append(call_seconds)
         k += 1
-    medians = {
-        threads: {
-            "seconds": statistics.median(wall),
-            "cpu": statistics.median(cpu),
-            "call": statistics.median(alone),
+    print(json.dumps(times))
+
+
+def pooled_batch(processes):
+    """Medians over the calls of all `processes` (as child_batch gives them), and the range of
+    the processes' own ratios of 1- to 2-thread wall time."""
+    pooled = {
+        str(threads): {
+            what: statistics.median(t for p in processes for t in p[str(threads)][what])
+            for what in ("seconds", "cpu", "call")
         }
-        for threads, (wall, cpu, alone) in times.items()
+        for threads in (1, 2)
     }
-    print(json.dumps(medians))
+    ratios = [
+        statistics.median(p["1"]["seconds"]) / statistics.median(p["2"]["seconds"])
+        for p in processes
+    ]
+    return {**pooled, "ratios": (min(ratios), max(ratios))}
 
 
 def tiktoken_encoding(table):
@@ -189,7 +203,12 @@ def model_of_table(table, folder):
 
 
 def run_child(job, *args, baseline=None, threads=1):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads), BENCH_REPEAT=str(REPEAT))
+    env = dict(
+        os.environ,
+        RAYON_NUM_THREADS=str(threads),
+        BENCH_REPEAT=str(REPEAT),
+        BENCH_BATCH_PROCESSES=str(BATCH_PROCESSES),
+    )
     if baseline:
         env["PYTHONPATH"] = baseline
     command = [sys.executable, "-m", "bench.bench_patterns", "--child", job, *map(str, args)]
@@ -230,14 +249,19 @@ def encode_rows(texts, baseline, folder, single):
 
 def batch_rows(table, text_path, mb, builds):
     # Batches with a fresh tokenizer each call, then with one that has seen the batch (the
-    # peer has nothing to warm: its figures of the fresh rows are shown again).
-    peer = run_child("batch-tiktoken", table, text_path, 0)
+    # peer has nothing to warm: its figures of the fresh rows are shown again). The builds and
+    # the peer take turns process by process.
+    peer = None
     for warm in (False, True):
-        got = {
-            label: run_child("batch-tessaron", table, text_path, int(warm), baseline=where)
-            for label, where in builds
-        }
-        got["tiktoken"] = peer
+        jobs = [(label, "batch-tessaron", where) for label, where in builds]
+        if peer is None:
+            jobs.append(("tiktoken", "batch-tiktoken", None))
+        runs = {label: [] for label, _, _ in jobs}
+        for _ in range(BATCH_PROCESSES):
+            for label, job, where in jobs:
+                runs[label].append(run_child(job, table, text_path, int(warm), baseline=where))
+        got = {label: pooled_batch(processes) for label, processes in runs.items()}
+        peer = got.setdefault("tiktoken", peer)
         state = "warm" if warm else "fresh"
         for threads in ("1", "2"):
             what = f"batch 64 KB, {threads} thr, {state}, wall"
@@ -248,11 +272,13 @@ def batch_rows(table, text_path, mb, builds):
             print(f"  {table:12} {'English':13} {what:32} {figures}   {ratio:4.1f}x tiktoken")
         # What the second thread costs beyond its share of the work: its CPU time above one
         # thread's, and the wall-time ratio, the figure a busy machine distorts (then that of
-        # the call alone, without freeing the lists).
+        # the call alone, without freeing the lists, and the range of the processes' own
+        # ratios).
         extra = "   ".join(
             f"{k} CPU {100 * (v['2']['cpu'] / v['1']['cpu'] - 1):+5.1f} %, "
             f"{v['1']['seconds'] / v['2']['seconds']:4.2f}x wall "
-            f"({v['1']['call'] / v['2']['call']:4.2f}x)"
+            f"({v['1']['call'] / v['2']['call']:4.2f}x; processes "
+            f"{v['ratios'][0]:4.2f}-{v['ratios'][1]:4.2f})"
             for k, v in got.items()
         )
         load = f"load average {os.getloadavg()[0]:.1f}"
@@ -393,8 +419,11 @@ def gigabyte_row(folder, threads):
 
 # Runs of each timing in the children: --repeat, handed down.
 REPEAT = int(os.environ.get("BENCH_REPEAT", "5"))
-# The shortest stretch over which the batch rows' calls take turns.
+# The shortest stretch over which the batch rows' calls take turns, shared out among the
+# processes of a row.
 BATCH_SECONDS = 10
+# The processes each batch row samples: --batch-processes, handed down.
+BATCH_PROCESSES = int(os.environ.get("BENCH_BATCH_PROCESSES", "5"))
 
 JOBS = {
     "encode-tessaron": lambda a: child_encode("tessaron", a[0], a[1]),
@@ -414,6 +443,12 @@ def main():
     p.add_argument("--repeat", type=int, default=5)
     p.add_argument("--vocab-size", type=int, default=8192)
     p.add_argument(
+        "--batch-processes",
+        type=int,
+        default=5,
+        help="processes each batch row samples, the calls of all pooled (default 5)",
+    )
+    p.add_argument(
         "--skip",
         choices=["encode", "single", "train"],
         action="append",
@@ -426,8 +461,9 @@ def main():
         help="a folder holding another build's tessaron_tools, timed beside this one",
     )
     args = p.parse_args()
-    global REPEAT
+    global REPEAT, BATCH_PROCESSES
     REPEAT = args.repeat
+    BATCH_PROCESSES = max(1, args.batch_processes)
     texts = {name: make() for name, make in TEXTS.items()}
     for name, text in texts.items():
         print(f"{name}: {len(text.encode()) / 1e6:.1f} MB")
