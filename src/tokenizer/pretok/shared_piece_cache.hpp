@@ -130,7 +130,10 @@ private:
     const std::size_t most_entries_;
     const std::size_t arena_words_;
     std::unique_ptr<std::uint32_t[]> arena_;
-    std::atomic<std::size_t> entries_{0};
+    // On a cache line of their own: every find reads the members above, and an insert writing
+    // beside them made the other thread's next find wait for the line (3 % more CPU time on two
+    // threads, in the processes where the allocator happened to put them on one line).
+    alignas(64) std::atomic<std::size_t> entries_{0};
     std::atomic<std::size_t> arena_used_{0};
 };
 
