@@ -190,7 +190,7 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
     for (const Miss& miss : misses_) {
         if (miss.merged_length != 0) known_.learn(miss.bytes, miss.known_hash, miss.tokens);
         if (shared_ != nullptr) {
-            shared_->insert(miss.bytes, miss.cache_hash, miss.tokens);
+            shared_->insert(miss.bytes, miss.cache_hash, miss.tokens, claim_);
         } else {
             cache_.insert(miss.bytes, miss.cache_hash, miss.tokens);
         }

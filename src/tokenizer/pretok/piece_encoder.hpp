@@ -92,6 +92,7 @@ private:
     KnownPieces& known_;
     PieceCache cache_;  // hashes for shared_ too
     SharedPieceCache* shared_;
+    SharedPieceCache::Claim claim_;
     basic::SegmentMerger<false, true> ordered_;
     basic::SegmentMerger<true, true> rounds_;
     std::vector<Miss> misses_;

@@ -58,19 +58,30 @@ public:
         }
     }
 
-    void insert(std::string_view piece, std::uint64_t h, std::span<const std::uint32_t> tokens) {
+    // What one thread has claimed of the entries and of the arena: taken a block at a time, so
+    // that the threads do not take turns writing the counters' line at every insert.
+    struct Claim {
+        std::size_t entries = 0;
+        std::size_t at = 0;  // in arena_, words
+        std::size_t words = 0;
+    };
+
+    void insert(std::string_view piece, std::uint64_t h, std::span<const std::uint32_t> tokens,
+                Claim& claim) {
         if (piece.size() > PieceCache::kLongestPiece || piece.empty() || tokens.empty() ||
-            entries_.load(std::memory_order_relaxed) >= most_entries_ ||
-            entries_.fetch_add(1, std::memory_order_relaxed) >= most_entries_) {
+            (claim.entries == 0 && !claim_entries(claim))) {
             return;
         }
+        --claim.entries;
         const bool long_key = piece.size() > kLongestInline;
         const std::size_t words =
             (long_key ? (piece.size() + 3) / 4 : 0) + (tokens.size() > 1 ? 1 + tokens.size() : 0);
         std::size_t at = 0;
         if (words != 0) {
-            at = arena_used_.fetch_add(words, std::memory_order_relaxed);
-            if (at + words > arena_words_) return;
+            if (words > claim.words && !claim_words(claim, words)) return;
+            at = claim.at;
+            claim.at += words;
+            claim.words -= words;
         }
         std::uint64_t key;
         if (long_key) {
@@ -105,6 +116,28 @@ public:
     }
 
 private:
+    static constexpr std::size_t kEntriesAtOnce = 64;
+    static constexpr std::size_t kWordsAtOnce = 1024;
+
+    // Never more entries in all than most_entries_.
+    bool claim_entries(Claim& claim) {
+        if (entries_.load(std::memory_order_relaxed) >= most_entries_) return false;
+        const std::size_t first = entries_.fetch_add(kEntriesAtOnce, std::memory_order_relaxed);
+        if (first >= most_entries_) return false;
+        claim.entries = std::min(kEntriesAtOnce, most_entries_ - first);
+        return true;
+    }
+    // The rest of the block before is given up.
+    bool claim_words(Claim& claim, std::size_t words) {
+        const std::size_t block = std::max(words, kWordsAtOnce);
+        if (arena_used_.load(std::memory_order_relaxed) >= arena_words_) return false;
+        const std::size_t at = arena_used_.fetch_add(block, std::memory_order_relaxed);
+        if (at + words > arena_words_) return false;
+        claim.at = at;
+        claim.words = std::min(block, arena_words_ - at);
+        return true;
+    }
+
     static constexpr std::size_t kLongestInline = PieceCache::kLongestInline;
     static constexpr std::size_t kBytesPerSlot = 64;
     static constexpr std::size_t kFewestSlots = 1 << 14;
@@ -130,7 +163,7 @@ private:
     const std::size_t most_entries_;
     const std::size_t arena_words_;
     std::unique_ptr<std::uint32_t[]> arena_;
-    // On a cache line of their own: every find reads the members above, and an insert writing
+    // On a cache line of their own: every find reads the members above, and a claim writing
     // beside them made the other thread's next find wait for the line (3 % more CPU time on two
     // threads, in the processes where the allocator happened to put them on one line).
     alignas(64) std::atomic<std::size_t> entries_{0};
