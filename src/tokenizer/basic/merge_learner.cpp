@@ -100,15 +100,9 @@ public:
             if (bytes.size() > kSetupBlock / 16) {
                 return index_byte_pairs_in_chunks(bytes, counts, keep_going);
             }
-            return index_byte_pairs(bytes, counts, keep_going);
+            return index_byte_pairs(bytes, &counts, keep_going);
         }
-        BytePairCounts counts(kBytePairs, 0);
-        for (std::size_t begin = 0; begin + 1 < bytes.size(); begin += kSetupBlock) {
-            if (begin != 0 && !keep_going()) return false;
-            add_byte_pairs(bytes.subspan(begin, std::min(kSetupBlock + 1, bytes.size() - begin)),
-                           counts);
-        }
-        return index_byte_pairs(bytes, counts, keep_going);
+        return index_byte_pairs(bytes, nullptr, keep_going);
     }
 
     std::optional<std::vector<LearnedMerge>> run(std::uint64_t max_merges,
@@ -240,12 +234,13 @@ private:
 
     // A record for every byte pair the text holds, in key order, and its place in the queue.
     // A pair of two bytes never forms later, so these records stay the first ones.
-    void add_byte_pair_records(const BytePairCounts& counts, std::uint64_t pairs) {
+    template <class CountOf>
+    void add_byte_pair_records(CountOf&& count_of, std::uint64_t pairs) {
         byte_record_.assign(kBytePairs, kMissing);
         std::uint64_t total = 0;
         for (std::uint32_t k = 0; k < kBytePairs; ++k) {
-            if (counts[k] == 0) continue;
-            const auto count = static_cast<Position>(counts[k]);
+            const auto count = static_cast<Position>(count_of(k));
+            if (count == 0) continue;
             const auto index = static_cast<std::uint32_t>(records_.size());
             byte_record_[k] = index;
             records_.push_back({k >> 8, k & 0xFF, count, count, 0});
@@ -256,40 +251,56 @@ private:
         check(total == pairs, "byte pair counts do not add up to the text");
     }
 
-    bool index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts& counts,
+    // `counts` are the byte pairs' counts when the pool made them; without them, the pass that
+    // sizes the lists counts too (a pass of its own took an eighth of the index's time).
+    bool index_byte_pairs(std::span<const std::uint8_t> bytes, const BytePairCounts* counts,
                           const std::function<bool()>& keep_going) {
         const std::size_t pairs = bytes.size() - 1;
-        // A pass for the size of every list, then one that writes them; a list's end and
-        // last position side by side, so that each byte pair costs one cache line.
+        // A pass for the size of every list, then one that writes them; a list's end, last
+        // position and count side by side, so that each byte pair costs one cache line.
         struct ListEnd {
             std::uint64_t at;
-            std::uint64_t last;
+            Position last;
+            Position count;
         };
-        PageVector<ListEnd> ends(kBytePairs, ListEnd{0, 0});
-        for (std::size_t p = 0; p < pairs; ++p) {
-            if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
-            ListEnd& end = ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
+        PageVector<ListEnd> ends(kBytePairs, ListEnd{0, 0, 0});
+        // Calls visit(end, p) for every pair of the text in order, asking `keep_going`
+        // between blocks.
+        const auto each_pair = [&](auto&& visit) {
+            for (std::size_t begin = 0; begin < pairs; begin += kSetupBlock) {
+                if (begin != 0 && !keep_going()) return false;
+                for (std::size_t p = begin; p < std::min(begin + kSetupBlock, pairs); ++p) {
+                    visit(ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]], p);
+                }
+            }
+            return true;
+        };
+        const bool sized = each_pair([](ListEnd& end, std::size_t p) {
             end.at += gap_size(p - end.last);
-            end.last = p;
+            end.last = static_cast<Position>(p);
+            ++end.count;
+        });
+        if (!sized) return false;
+        if (counts != nullptr) {
+            add_byte_pair_records([&](std::uint32_t k) { return (*counts)[k]; }, pairs);
+        } else {
+            add_byte_pair_records([&](std::uint32_t k) { return ends[k].count; }, pairs);
         }
-        add_byte_pair_records(counts, pairs);
         std::uint64_t offset = 0;
         for (Record& record : records_) {
             ListEnd& end = ends[(record.left << 8) | record.right];
             record.offset = offset;
             offset += end.at;
-            end = {record.offset, 0};
+            end = {record.offset, 0, 0};
         }
         lay_out_arena(offset);
-        for (std::size_t p = 0; p < pairs; ++p) {
-            if (p != 0 && p % kSetupBlock == 0 && !keep_going()) return false;
-            ListEnd& end = ends[(static_cast<std::size_t>(bytes[p]) << 8) | bytes[p + 1]];
+        return each_pair([&](ListEnd& end, std::size_t p) {
             PositionWriter writer(arena_.data() + end.at);
             writer.resume_after(end.last);
             writer.put(p);
-            end = {static_cast<std::uint64_t>(writer.end() - arena_.data()), p};
-        }
-        return true;
+            end.at = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            end.last = static_cast<Position>(p);
+        });
     }
 
     // A chunk's part of one byte pair's list: while summing up, its first and last position
@@ -341,7 +352,7 @@ private:
             }
         });
         if (!summed || (bytes.size() > kSetupBlock && !keep_going())) return false;
-        add_byte_pair_records(counts, pairs);
+        add_byte_pair_records([&](std::uint32_t k) { return counts[k]; }, pairs);
         std::uint64_t offset = 0;
         for (Record& record : records_) {
             const std::size_t k = (record.left << 8) | record.right;
