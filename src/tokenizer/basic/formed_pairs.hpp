@@ -26,7 +26,7 @@ public:
 
     // Positions must be noted in ascending order per pair; other is below 2^31.
     void note(Side side, std::uint32_t other, std::uint64_t position) {
-        notes_.push_back({(side << 31) | other, static_cast<Position>(position)});
+        notes_.push_back({(other << 1) | side, static_cast<Position>(position)});
     }
     // Gives back every buffer.
     void release() { *this = FormedPairs(); }
@@ -64,34 +64,30 @@ public:
 private:
     // Up to this many ids a counting pass groups the notes; beyond it they are sorted.
     static constexpr std::uint32_t kDenseIds = 1u << 22;
-    static constexpr std::uint32_t kOtherMask = (1u << 31) - 1;
     static constexpr std::size_t kSmallBuffer = std::size_t{1} << 16;
 
     struct Note {
-        std::uint32_t tag;  // side << 31 | other
+        // 2 * other + side: the group's slot in the counting table, so that grouping, which
+        // reads every note twice, need not compute it.
+        std::uint32_t slot;
         Position position;
     };
 
     void group_by_sorting() {
         std::sort(notes_.begin(), notes_.end(), [](const Note& a, const Note& b) {
-            return a.tag != b.tag ? a.tag < b.tag : a.position < b.position;
+            return a.slot != b.slot ? a.slot < b.slot : a.position < b.position;
         });
         positions_.resize(notes_.size());
         std::size_t begin = 0;
         while (begin < notes_.size()) {
-            const std::uint32_t tag = notes_[begin].tag;
+            const std::uint32_t slot = notes_[begin].slot;
             std::size_t end = begin;
-            for (; end < notes_.size() && notes_[end].tag == tag; ++end) {
+            for (; end < notes_.size() && notes_[end].slot == slot; ++end) {
                 positions_[end] = notes_[end].position;
             }
-            groups_.push_back({static_cast<Side>(tag >> 31), tag & kOtherMask, begin, end});
+            groups_.push_back({static_cast<Side>(slot & 1), slot >> 1, begin, end});
             begin = end;
         }
-    }
-
-    // Slot 2 * other + side.
-    static std::size_t slot_of(std::uint32_t tag) {
-        return (std::size_t{tag & kOtherMask} << 1) | (tag >> 31);
     }
 
     // A stable counting sort of the positions keyed by pair; the groups come out in
@@ -102,7 +98,7 @@ private:
         }
         touched_.clear();
         for (const Note& note : notes_) {
-            if (counts_[slot_of(note.tag)]++ == 0) touched_.push_back(slot_of(note.tag));
+            if (counts_[note.slot]++ == 0) touched_.push_back(note.slot);
         }
         std::size_t offset = 0;
         for (std::size_t slot : touched_) {
@@ -111,7 +107,7 @@ private:
             offset += count;
         }
         positions_.resize(notes_.size());
-        for (const Note& note : notes_) positions_[counts_[slot_of(note.tag)]++] = note.position;
+        for (const Note& note : notes_) positions_[counts_[note.slot]++] = note.position;
         // Each slot now holds the end of its group, which is where the next group begins.
         std::size_t begin = 0;
         for (std::size_t slot : touched_) {
