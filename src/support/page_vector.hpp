@@ -70,8 +70,10 @@ public:
                                              : pages::remap(data_, capacity_ * sizeof(T), bytes));
         capacity_ = bytes / sizeof(T);
     }
-    void push_back(const T& value) {
-        if (size_ == capacity_) reserve(std::max<std::size_t>(2 * capacity_, 1));
+    // Inlined with the growing kept out of line: training pushes in its innermost loops.
+    [[gnu::always_inline]] void push_back(const T& value) {
+        if (size_ == capacity_) [[unlikely]]
+            grow();
         data_[size_++] = value;
     }
     void pop_back() { --size_; }
@@ -90,6 +92,8 @@ public:
     void release() { PageVector().swap(*this); }
 
 private:
+    [[gnu::noinline]] void grow() { reserve(std::max<std::size_t>(2 * capacity_, 1)); }
+
     // Large pages pay only on arrays of several of them.
     static constexpr std::size_t kHugeMin = std::size_t{4} << 20;
 
