@@ -797,11 +797,11 @@ private:
         }
         const std::uint64_t cheap = free_below(size - spent);
         if (cheap >= wanted && cheap >= limit / 8) {
-            compact(false);
+            compact(false, 0);
         } else {
-            compact(true);
-            const std::uint64_t free = free_below(arena_.size());
-            if (free < wanted || free < limit / 4) {
+            const std::uint64_t room = std::max(wanted, limit / 4);
+            compact(true, limit > room ? limit - room : 0);
+            if (free_below(arena_.size()) < room) {
                 budget_ = kNoBudget;
                 arena_.reserve(arena_.size() + wanted + arena_.size() / 2);
             }
@@ -813,14 +813,25 @@ private:
     // still stands, each within its own bytes (checking a position costs a read at a random
     // place of the sequence, so with a pool the lists are shared among the stretches'
     // workers; on one thread each list moves right after it is filtered, while its bytes are
-    // still in cache). Then every list moves towards the front.
-    void compact(bool drop_stale) {
+    // still in cache). Then every list moves towards the front. On one thread, when the byte
+    // pairs' lists were rewritten from the sequence and the live lists then fit in `enough`
+    // bytes, the other lists keep their stale positions: a walk skips them at the cost of the
+    // read that checking them takes, and only if their pair is ever chosen (on prose to 8k,
+    // one thread ran 3 to 5 % faster without those checks).
+    void compact(bool drop_stale, std::uint64_t enough) {
         lengths_.resize(records_.size());
         for (std::uint32_t i = 0; i < records_.size(); ++i) {
             lengths_[i] = end_of(i) - records_[i].offset;
         }
         const bool on_pool = drop_stale && stretches_.size() > 1;
         const bool swept = drop_stale && !on_pool && sweep_byte_pair_lists();
+        if (swept) {
+            std::uint64_t live = 0;
+            for (std::uint32_t i = 0; i < records_.size(); ++i) {
+                if (records_[i].count > 0) live += lengths_[i];
+            }
+            drop_stale = live > enough;
+        }
         if (on_pool) {
             // More pieces than threads, handed out as threads come free: how much of a
             // piece is stale, and so how much of the sequence it reads, varies.
