@@ -157,11 +157,10 @@ def test_pieces_set_aside_come_back_in_order(tmp_path):
 
 
 @pytest.mark.parametrize("threads", [2, 4, 8])
-def test_threads_of_a_batch_share_the_pieces_they_meet(threads):
-    # A fresh tokenizer's batch: pieces short and long, of one token and of many, met by one
-    # thread and found by another, and more of them than the call's shared room holds (for
-    # entries, and for the bytes and tokens of long ones), past which the rest are looked up;
-    # each thread takes its room a block at a time, so at the end several hold part of a block.
+def test_threads_of_a_batch_learn_the_pieces_they_meet(threads):
+    # A fresh tokenizer's batch: pieces short and long, of one token and of many, that several
+    # threads meet at once, each learning into the model's table what another may then find
+    # there, or meet in the same moment and learn a second time.
     rng = random.Random(21)
     words = distinct_words(20_000, seed=21)
     data = gpt2_model_of(rng, words[:500], 8000, 700)

@@ -5,14 +5,12 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "tokenizer/basic/encode_with_specials.hpp"
-#include "tokenizer/pretok/shared_piece_cache.hpp"
 
 namespace tessaron::basic {
 
@@ -115,17 +113,6 @@ void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads,
     failure.rethrow();
 }
 
-// The cache of pieces the threads share, for a model that splits its texts; none for one
-// thread, which keeps the cache of its own that a single text uses.
-std::unique_ptr<pretok::SharedPieceCache> shared_cache(const Model& model,
-                                                       std::span<const std::string_view> texts,
-                                                       std::size_t threads) {
-    if (threads < 2 || model.pattern().empty()) return nullptr;
-    std::size_t bytes = 0;
-    for (std::string_view text : texts) bytes += text.size();
-    return std::make_unique<pretok::SharedPieceCache>(bytes);
-}
-
 // Appends the decimal ids of `numbers` as one line.
 void append_line(std::span<const std::uint32_t> numbers, std::span<const TokenId> token_ids,
                  std::span<const TokenId> special_ids, std::string& out) {
@@ -164,8 +151,6 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
     std::vector<std::vector<std::uint32_t>> run_numbers(runs);
     std::vector<std::size_t> lengths(texts.size());
     std::vector<std::vector<std::size_t>> runs_of(std::min(threads, runs));
-    const std::unique_ptr<pretok::SharedPieceCache> shared =
-        shared_cache(model, texts, runs_of.size());
     std::atomic<std::size_t> next_run{0};
     std::atomic<std::size_t> encoded{0};  // threads done encoding
     // Whether the threads go on to take: 0 while undecided, then kTake or kStop.
@@ -175,7 +160,7 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
     FirstFailure failure(next_run, runs);
     auto encode_runs = [&](std::size_t t) {
         try {
-            TextEncoder encoder(model, specials, known, shared.get());
+            TextEncoder encoder(model, specials, known);
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
                 // Filled here and moved in once full: the vectors of neighbouring runs, which
                 // two threads fill at once, share a cache line, and every id appended writes
@@ -261,11 +246,9 @@ std::vector<std::string> encode_batch_lines(const Model& model,
     for (const auto& entry : model.special_tokens()) {
         special_ids.push_back(outer != nullptr ? outer->outer(entry.second) : entry.second);
     }
-    const std::unique_ptr<pretok::SharedPieceCache> shared =
-        shared_cache(model, texts, std::min(threads, starts.size() - 1));
     for_each_run(starts, threads, [&] {
-        return [&, encoder = TextEncoder(model, specials, known, shared.get())](
-                   std::size_t r, std::size_t first, std::size_t last) mutable {
+        return [&, encoder = TextEncoder(model, specials, known)](std::size_t r, std::size_t first,
+                                                                  std::size_t last) mutable {
             std::vector<std::uint32_t> numbers;
             std::string piece;
             for (std::size_t i = first; i < last; ++i) {

@@ -17,7 +17,7 @@ void encode_with_specials(const Model& model, std::string_view text, const Speci
 }
 
 TextEncoder::TextEncoder(const Model& model, const SpecialMatcher* specials,
-                         pretok::KnownPieces* known, pretok::SharedPieceCache* shared)
+                         pretok::KnownPieces* known)
     : model_(model), specials_(specials) {
     // A model that carries a split pattern encodes each of its pieces on its own.
     if (!model.pattern().empty()) {
@@ -26,7 +26,7 @@ TextEncoder::TextEncoder(const Model& model, const SpecialMatcher* specials,
         check(std::holds_alternative<pretok::SplitPattern>(pattern), "a pattern that cannot run");
         check(known != nullptr, "a split pattern without its table of pieces");
         split_.emplace(model.encode_tables(), std::get<pretok::SplitPattern>(std::move(pattern)),
-                       *known, shared);
+                       *known);
     }
 }
 

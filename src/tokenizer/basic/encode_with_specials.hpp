@@ -32,9 +32,7 @@ void encode_with_specials(const Model& model, std::string_view text, const Speci
 // without a look-up in the model's table.
 class TextEncoder {
 public:
-    // `shared`, when given, is the cache of pieces of the threads encoding one batch.
-    TextEncoder(const Model& model, const SpecialMatcher* specials, pretok::KnownPieces* known,
-                pretok::SharedPieceCache* shared = nullptr);
+    TextEncoder(const Model& model, const SpecialMatcher* specials, pretok::KnownPieces* known);
 
     void encode(std::string_view text, std::vector<std::uint32_t>& out);
 

@@ -85,9 +85,6 @@ public:
     }
 
 private:
-    // The cache a batch's threads share marks and keys its slots the same way.
-    friend class SharedPieceCache;
-
     // Small at first: a short text should not pay for clearing a large table.
     static constexpr std::size_t kFirstSlots = 256;
     static constexpr std::uint32_t kHashBits = 0xFFFFFF;

@@ -64,18 +64,6 @@ std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model) {
 }
 
 void PieceEncoder::encode(std::string_view text, std::vector<std::uint32_t>& out) {
-    // A loop per kind of cache: choosing the cache per piece costs the loop of one thread its
-    // inlined look-up (6 % more instructions on English).
-    if (shared_ != nullptr) {
-        encode_pieces(*shared_, text, out);
-    } else {
-        encode_pieces(cache_, text, out);
-    }
-}
-
-template <class Cache>
-void PieceEncoder::encode_pieces(const Cache& cache, std::string_view text,
-                                 std::vector<std::uint32_t>& out) {
     misses_.clear();
     gaps_.clear();
     miss_slots_.fill(0);
@@ -87,7 +75,7 @@ void PieceEncoder::encode_pieces(const Cache& cache, std::string_view text,
             return;
         }
         const std::uint64_t h = cache_.hash(piece);
-        const std::span<const std::uint32_t> met = cache.find(piece, h);
+        const std::span<const std::uint32_t> met = cache_.find(piece, h);
         if (met.empty()) {
             set_aside(piece, h, out.size());
             if (misses_.size() == kMostMisses) fill_gaps(out);
@@ -189,11 +177,7 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
 
     for (const Miss& miss : misses_) {
         if (miss.merged_length != 0) known_.learn(miss.bytes, miss.known_hash, miss.tokens);
-        if (shared_ != nullptr) {
-            shared_->insert(miss.bytes, miss.cache_hash, miss.tokens, claim_);
-        } else {
-            cache_.insert(miss.bytes, miss.cache_hash, miss.tokens);
-        }
+        cache_.insert(miss.bytes, miss.cache_hash, miss.tokens);
     }
     misses_.clear();
     gaps_.clear();

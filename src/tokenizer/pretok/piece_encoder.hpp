@@ -22,7 +22,6 @@
 #include "tokenizer/basic/segment_merger.hpp"
 #include "tokenizer/pretok/known_pieces.hpp"
 #include "tokenizer/pretok/piece_cache.hpp"
-#include "tokenizer/pretok/shared_piece_cache.hpp"
 #include "tokenizer/pretok/short_piece_merger.hpp"
 #include "tokenizer/pretok/split_pattern.hpp"
 
@@ -31,17 +30,15 @@ namespace tessaron::pretok {
 // The table of `model`'s pieces, with the encoding of every token's bytes in it.
 std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model);
 
-// One per thread and call: its merge space is its own; the table is shared, and so is `shared`
-// when given, in place of a cache of its own. Valid while the tables are unchanged.
+// One per thread and call: its merge space and cache are its own; the table is shared. Valid
+// while the tables are unchanged.
 class PieceEncoder {
 public:
-    PieceEncoder(const basic::EncodeTables& tables, SplitPattern pattern, KnownPieces& known,
-                 SharedPieceCache* shared = nullptr)
+    PieceEncoder(const basic::EncodeTables& tables, SplitPattern pattern, KnownPieces& known)
         : tables_(tables),
           pattern_(std::move(pattern)),
           known_(known),
           cache_(known.cache_seed(), known.hash_function()),
-          shared_(shared),
           ordered_(tables),
           rounds_(tables) {}
 
@@ -80,9 +77,6 @@ private:
         std::uint32_t miss;
     };
 
-    // encode with `cache`, cache_ or *shared_.
-    template <class Cache>
-    void encode_pieces(const Cache& cache, std::string_view text, std::vector<std::uint32_t>& out);
     void set_aside(std::string_view piece, std::uint64_t cache_hash, std::size_t at);
     // The tokens of the misses set aside, put in their gaps.
     void fill_gaps(std::vector<std::uint32_t>& out);
@@ -90,9 +84,7 @@ private:
     const basic::EncodeTables& tables_;
     SplitPattern pattern_;
     KnownPieces& known_;
-    PieceCache cache_;  // hashes for shared_ too
-    SharedPieceCache* shared_;
-    SharedPieceCache::Claim claim_;
+    PieceCache cache_;
     basic::SegmentMerger<false, true> ordered_;
     basic::SegmentMerger<true, true> rounds_;
     std::vector<Miss> misses_;
