@@ -653,11 +653,8 @@ private:
         stretch.parts.clear();
         for (const Group& group : stretch.formed.groups()) {
             const std::span<const Position> positions = stretch.formed.positions(group);
-            std::uint64_t inner = 0;
-            for (std::size_t i = 1; i < positions.size(); ++i) {
-                inner += gap_size(positions[i] - positions[i - 1]);
-            }
-            stretch.parts.push_back({positions.front(), positions.back(), inner, 0, 0});
+            stretch.parts.push_back(
+                {positions.front(), positions.back(), gaps_size(positions), 0, 0});
         }
     }
 

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace tessaron::basic {
 
@@ -19,6 +20,34 @@ constexpr std::size_t gap_size(std::uint64_t gap) {
 static_assert([] {
     for (unsigned bits = 1; bits <= 64; ++bits) {
         if (gap_size(std::uint64_t{1} << (bits - 1)) != (bits + 6) / 7) return false;
+    }
+    return true;
+}());
+
+// The bytes of the gaps between neighbours of ascending positions, as gap_size adds them up,
+// but from comparisons that the compiler does for several gaps at once (a merge step sizes
+// the list part of every pair it forms this way).
+template <class Position>
+constexpr std::uint64_t gaps_size(std::span<const Position> positions) {
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 1; i < positions.size(); ++i) {
+        const Position gap = positions[i] - positions[i - 1];
+        Position size = 1;
+        for (unsigned bits = 7; bits < sizeof(Position) * 8; bits += 7) size += gap >> bits != 0;
+        bytes += size;
+    }
+    return bytes;
+}
+static_assert([] {
+    // Two gaps on either side of each width's bound.
+    for (unsigned bits = 1; bits < 64; ++bits) {
+        const std::uint64_t below = (std::uint64_t{1} << bits) - 1;
+        const std::uint64_t size = gap_size(below) + gap_size(below + 1);
+        const std::uint64_t wide[] = {0, below, 2 * below + 1};
+        if (gaps_size<std::uint64_t>(wide) != size) return false;
+        const auto narrow = static_cast<std::uint32_t>(below);
+        const std::uint32_t narrows[] = {0, narrow, 2 * narrow + 1};
+        if (bits < 32 && gaps_size<std::uint32_t>(narrows) != size) return false;
     }
     return true;
 }());
