@@ -40,6 +40,14 @@ public:
     // A seed for the caches in front of this table, drawn with it.
     std::uint64_t cache_seed() const { return cache_seed_; }
 
+    // Once prefetch(h)'s slot has arrived: starts loading the entry it points to when it holds
+    // the piece's hash (the usual case), so that find then waits for one line instead of two.
+    [[gnu::always_inline]] void prefetch_entry(std::uint64_t h) const {
+        const Slot& slot = slots_[h & (slot_count_ - 1)];
+        if (slot.hash.load(std::memory_order_relaxed) != h) return;
+        __builtin_prefetch(arena_.get() + (slot.entry.load(std::memory_order_relaxed) >> 32));
+    }
+
     // The tokens of a piece, or an empty span when it is not known (yet).
     std::span<const std::uint32_t> find(std::string_view piece, std::uint64_t h) const;
 

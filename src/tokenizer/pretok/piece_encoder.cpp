@@ -128,6 +128,7 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
     // The model's table, then the merges, short pieces side by side.
     std::size_t short_count = 0;
     merged_.clear();
+    for (const Miss& miss : misses_) known_.prefetch_entry(miss.known_hash);
     for (Miss& miss : misses_) {
         miss.tokens = known_.find(miss.bytes, miss.known_hash);
         if (!miss.tokens.empty()) continue;
