@@ -181,3 +181,27 @@ def test_threads_of_a_batch_learn_the_pieces_they_meet(threads):
     assert Tokenizer.from_bytes(data).encode_batch(texts, threads=threads) == expected
     lines = "".join(" ".join(map(str, ids)) + "\n" for ids in expected).encode()
     assert Tokenizer.from_bytes(data).encode_batch_lines(texts, threads=threads) == lines
+
+
+def test_short_texts_one_call_at_a_time_on_two_models(tmp_path):
+    # Each call takes the cache of pieces an earlier call left: only ever one of its own
+    # model's, however the calls of two models interleave, and still right once it is full.
+    rng = random.Random(31)
+    words = distinct_words(3000, seed=31)
+    models = [gpt2_model_of(rng, words[k * 1500 : (k + 1) * 1500], 6000, 600) for k in (0, 1)]
+    toks = [Tokenizer.from_bytes(data) for data in models]
+    texts = ["".join(rng.choice(words) for _ in range(rng.randint(1, 40))) for _ in range(60)]
+    expected = [
+        [Tokenizer.from_bytes(data).encode_batch([text])[0] for data in models] for text in texts
+    ]
+    assert expected[0] == [reference(tmp_path, data, texts[0]) for data in models]
+    assert any(a != b for a, b in expected)
+    for text, ids in zip(texts, expected):
+        assert [tok.encode(text) for tok in toks] == ids
+    # Past what one cache holds (65,536 pieces), then short texts again.
+    many = distinct_words(70_000, seed=32)
+    toks[0].encode("".join(many))
+    for text, ids in zip(texts[:10], expected):
+        assert toks[0].encode(text) == ids[0]
+    last = "".join(many[-20:])
+    assert toks[0].encode(last) == reference(tmp_path, models[0], last)

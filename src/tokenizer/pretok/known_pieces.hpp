@@ -19,6 +19,7 @@
 #include "support/random_seed.hpp"
 #include "support/seeded_hash.hpp"
 #include "tokenizer/pretok/char_tokens.hpp"
+#include "tokenizer/pretok/kept_piece_cache.hpp"
 
 namespace tessaron::pretok {
 
@@ -66,6 +67,9 @@ public:
     const CharTokens& chars() const { return chars_; }
     void set_chars(CharTokens chars) { chars_ = std::move(chars); }
 
+    // The cache of pieces the last encoding call left, which lasts as long as this table.
+    KeptPieceCache& kept_cache() { return kept_cache_; }
+
     std::size_t learned() const { return learned_.load(std::memory_order_relaxed); }
     // What the table takes at most, in bytes.
     std::size_t capacity_bytes() const;
@@ -91,6 +95,7 @@ private:
     SeededHash hash_;
     std::uint64_t cache_seed_ = random_seed();
     CharTokens chars_;
+    KeptPieceCache kept_cache_;
 };
 
 }  // namespace tessaron::pretok

@@ -60,6 +60,8 @@ public:
         }
     }
 
+    std::size_t size() const { return used_; }
+
     void insert(std::string_view piece, std::uint64_t h, std::span<const std::uint32_t> tokens) {
         if (piece.size() > kLongestPiece || piece.empty() || tokens.empty() ||
             used_ == kMaxEntries) {

@@ -74,8 +74,8 @@ void PieceEncoder::encode(std::string_view text, std::vector<std::uint32_t>& out
             out.insert(out.end(), bytes, bytes + piece.size());
             return;
         }
-        const std::uint64_t h = cache_.hash(piece);
-        const std::span<const std::uint32_t> met = cache_.find(piece, h);
+        const std::uint64_t h = cache_->hash(piece);
+        const std::span<const std::uint32_t> met = cache_->find(piece, h);
         if (met.empty()) {
             set_aside(piece, h, out.size());
             if (misses_.size() == kMostMisses) fill_gaps(out);
@@ -178,7 +178,7 @@ void PieceEncoder::fill_gaps(std::vector<std::uint32_t>& out) {
 
     for (const Miss& miss : misses_) {
         if (miss.merged_length != 0) known_.learn(miss.bytes, miss.known_hash, miss.tokens);
-        cache_.insert(miss.bytes, miss.cache_hash, miss.tokens);
+        cache_->insert(miss.bytes, miss.cache_hash, miss.tokens);
     }
     misses_.clear();
     gaps_.clear();

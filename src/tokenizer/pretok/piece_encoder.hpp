@@ -30,17 +30,25 @@ namespace tessaron::pretok {
 // The table of `model`'s pieces, with the encoding of every token's bytes in it.
 std::unique_ptr<KnownPieces> known_pieces_of(const basic::Model& model);
 
-// One per thread and call: its merge space and cache are its own; the table is shared. Valid
-// while the tables are unchanged.
+// One per thread and call: its merge space and cache are its own, the cache taken from what
+// an earlier call left; the table is shared. Valid while the tables are unchanged.
 class PieceEncoder {
 public:
     PieceEncoder(const basic::EncodeTables& tables, SplitPattern pattern, KnownPieces& known)
         : tables_(tables),
           pattern_(std::move(pattern)),
           known_(known),
-          cache_(known.cache_seed(), known.hash_function()),
+          cache_(known.kept_cache().take()),
           ordered_(tables),
-          rounds_(tables) {}
+          rounds_(tables) {
+        if (cache_ == nullptr) {
+            cache_ = std::make_unique<PieceCache>(known.cache_seed(), known.hash_function());
+        }
+    }
+    PieceEncoder(PieceEncoder&&) = default;
+    ~PieceEncoder() {
+        if (cache_ != nullptr) known_.kept_cache().leave(std::move(cache_));
+    }
 
     // Appends the tokens of `text` (the tables' dense numbering) to `out`.
     void encode(std::string_view text, std::vector<std::uint32_t>& out);
@@ -84,7 +92,7 @@ private:
     const basic::EncodeTables& tables_;
     SplitPattern pattern_;
     KnownPieces& known_;
-    PieceCache cache_;
+    std::unique_ptr<PieceCache> cache_;  // taken from the kept one when it is free
     basic::SegmentMerger<false, true> ordered_;
     basic::SegmentMerger<true, true> rounds_;
     std::vector<Miss> misses_;
