@@ -67,7 +67,7 @@ public:
     const CharTokens& chars() const { return chars_; }
     void set_chars(CharTokens chars) { chars_ = std::move(chars); }
 
-    // The cache of pieces the last encoding call left, which lasts as long as this table.
+    // The caches of pieces finished encoding calls left, which last as long as this table.
     KeptPieceCache& kept_cache() { return kept_cache_; }
 
     std::size_t learned() const { return learned_.load(std::memory_order_relaxed); }

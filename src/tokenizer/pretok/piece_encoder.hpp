@@ -92,7 +92,7 @@ private:
     const basic::EncodeTables& tables_;
     SplitPattern pattern_;
     KnownPieces& known_;
-    std::unique_ptr<PieceCache> cache_;  // taken from the kept one when it is free
+    std::unique_ptr<PieceCache> cache_;  // one of the kept ones when one is left
     basic::SegmentMerger<false, true> ordered_;
     basic::SegmentMerger<true, true> rounds_;
     std::vector<Miss> misses_;
