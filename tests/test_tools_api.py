@@ -109,6 +109,23 @@ def test_decode_joins_before_decoding(tok):
     assert len(pieces) >= 1
 
 
+def test_decode_batch_decodes_each_sequence_alike(tok):
+    texts = ["naïve café\r\n", "", "東京", "é" * 3]
+    batch = tok.encode_batch(texts)
+    assert tok.decode_batch(batch) == texts
+    assert tok.decode_batch(tuple(ids) for ids in batch) == texts
+    # Each sequence is joined on its own: a character cut between two sequences stays cut.
+    cut = tok.encode("é".encode()[:1]), tok.encode("é".encode()[1:])
+    assert tok.decode_batch(cut) == ["\ufffd", "\ufffd"]
+    assert tok.decode_batch(cut, errors="ignore") == ["", ""]
+    with pytest.raises(UnicodeDecodeError):
+        tok.decode_batch([[104], cut[0]], errors="strict")
+    with pytest.raises(TypeError, match="^batch must be an iterable of id sequences, not of ids$"):
+        tok.decode_batch([104, 105])
+    with pytest.raises(ValueError, match="^unknown token id: 1000000$"):
+        tok.decode_batch([[104], [1_000_000]])
+
+
 @pytest.mark.parametrize("ids", [[104, 105], (104, 105), b"hi", range(104, 106), iter([104, 105])])
 def test_ids_in_any_iterable(ids):
     assert Tokenizer().decode_bytes(ids) == b"hi"
@@ -330,6 +347,9 @@ def test_odd_arguments_raise_ordinary_exceptions(tok, odd, tmp_path):
         lambda: tok.decode_bytes(odd),
         lambda: tok.decode([104], errors=odd),
         lambda: tok.decode(odd),
+        lambda: tok.decode_batch(odd),
+        lambda: tok.decode_batch([odd]),
+        lambda: tok.decode_batch([[104]], errors=odd),
     ]
     for call in calls:
         try:

@@ -135,6 +135,7 @@ def test_ids_of_a_model_from_elsewhere(hugging_face_trained):
     assert tok.encode("!") == [1]
     with pytest.raises(ValueError, match="^unknown token id: 1000$"):
         tok.decode([5, 1000])
+    assert tok.decode_batch([[1], [5, 1]]) == ["!", tok.decode([5, 1])]
     with pytest.raises(ValueError, match="^unknown token id: 1000$"):
         tok.token_bytes(1000)
     message = "^this tokenizer's ids or special tokens do not fit a model file; save it with"

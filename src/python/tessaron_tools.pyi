@@ -100,6 +100,10 @@ class Tokenizer:
         """The exact bytes of the tokens, joined."""
     def decode(self, ids: Iterable[SupportsIndex], errors: str = "replace") -> str:
         """The joined bytes of the tokens decoded as UTF-8 with the given error handler."""
+    def decode_batch(
+        self, batch: Iterable[Iterable[SupportsIndex]], errors: str = "replace"
+    ) -> list[str]:
+        """decode() of every id sequence, as a list of str in the same order."""
     def to_bytes(self) -> bytes:
         """The model file's bytes."""
     def save(self, path: _Path) -> None:

@@ -549,22 +549,55 @@ PyObject* tokenizer_decode_bytes(PyObject* self, PyObject* const* args, Py_ssize
 
 constexpr MethodSignature kDecode{kClass, "decode", {{"ids"}, {"errors", "'replace'"}}};
 
+// The error handler named by decode's `errors` (absent: "replace"); the str keeps it alive.
+const char* to_errors(PyObject* errors_object) {
+    if (errors_object == nullptr) return "replace";
+    if (!PyUnicode_Check(errors_object)) {
+        PyErr_Format(PyExc_TypeError, "errors must be str, not %.200s",
+                     Py_TYPE(errors_object)->tp_name);
+        throw py::ErrorAlreadySet{};
+    }
+    const char* errors = PyUnicode_AsUTF8(errors_object);
+    if (errors == nullptr) py::throw_error_set();
+    return errors;
+}
+
+PyObject* decoded_text(PyObject* self, PyObject* ids_object, const char* errors) {
+    const std::string bytes = joined_bytes(self, ids_object);
+    return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), errors);
+}
+
 PyObject* tokenizer_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
     return guarded([&] {
         const BoundArgs bound = py::bind_fastcall(kDecode, args, nargs, kwnames);
-        const char* errors = "replace";
-        if (bound[1]) {
-            if (!PyUnicode_Check(bound[1].get())) {
-                PyErr_Format(PyExc_TypeError, "errors must be str, not %.200s",
-                             Py_TYPE(bound[1].get())->tp_name);
+        return decoded_text(self, bound[0].get(), to_errors(bound[1].get()));
+    });
+}
+
+constexpr MethodSignature kDecodeBatch{
+    kClass, "decode_batch", {{"batch"}, {"errors", "'replace'"}}};
+
+PyObject* tokenizer_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guarded([&] {
+        const BoundArgs bound = py::bind_fastcall(kDecodeBatch, args, nargs, kwnames);
+        const char* errors = to_errors(bound[1].get());
+        Ref texts = Ref::checked(PyList_New(0));
+        Ref iterator = Ref::checked(PyObject_GetIter(bound[0].get()));
+        while (Ref ids = Ref::steal(PyIter_Next(iterator.get()))) {
+            // A flat list of ids would otherwise fail at its first id, with a message about
+            // ids rather than about the batch.
+            if (PyLong_Check(ids.get())) {
+                PyErr_SetString(PyExc_TypeError,
+                                "batch must be an iterable of id sequences, not of ids");
                 throw py::ErrorAlreadySet{};
             }
-            errors = PyUnicode_AsUTF8(bound[1].get());
-            if (errors == nullptr) py::throw_error_set();
+            const Ref text = Ref::checked(decoded_text(self, ids.get(), errors));
+            if (PyList_Append(texts.get(), text.get()) < 0) py::throw_error_set();
         }
-        const std::string bytes = joined_bytes(self, bound[0].get());
-        return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), errors);
+        if (PyErr_Occurred()) py::throw_error_set();
+        return texts.release();
     });
 }
 
@@ -765,6 +798,8 @@ PyMethodDef methods[] = {
            "The joined bytes of the tokens decoded as UTF-8 with the given error handler, so\n"
            "decode(encode(s)) == s for every str without lone surrogates. The first unknown\n"
            "id raises ValueError."),
+    method(kDecodeBatch, tokenizer_decode_batch, kFastcall,
+           "decode() of every id sequence of an iterable, as a list of str in the same order."),
     method(kToBytes, tokenizer_to_bytes, METH_NOARGS,
            "The model file's bytes: what save() writes."),
     method(kSave, tokenizer_save, kFastcall,
