@@ -1,6 +1,6 @@
 // Checks of the structures training keeps its index in, which the differential tests reach
-// only through the texts that happen to need them: the pair table with its filter, through
-// every growth.
+// only through the texts that happen to need them: the occurrence lists' wide writes, at
+// every width a gap can take, and the pair table with its filter, through every growth.
 // Prints each failed check and exits non-zero.
 #include <cstdint>
 #include <cstdio>
@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "tokenizer/basic/pair_table.hpp"
+#include "tokenizer/basic/position_list.hpp"
 
 namespace {
 
 using tessaron::basic::PairTable;
+using tessaron::basic::PositionReader;
+using tessaron::basic::PositionWriter;
 
 int failures = 0;
 
@@ -21,6 +24,45 @@ void expect(bool condition, const std::string& what) {
     if (!condition) {
         std::fprintf(stderr, "failed: %s\n", what.c_str());
         ++failures;
+    }
+}
+
+// A list written with put_ahead wherever seven positions follow holds the bytes put alone
+// writes, and the bytes after it stay untouched; it reads back.
+void wide_writes_match_narrow_ones(std::mt19937_64& rng) {
+    for (unsigned bits = 0; bits <= 56; ++bits) {
+        for (int trial = 0; trial < 20; ++trial) {
+            // Gaps of `bits` bits among gaps of every width, so that each store meets
+            // neighbours of every size.
+            std::vector<std::uint64_t> positions;
+            std::uint64_t at = 0;
+            const int count = static_cast<int>(rng() % 24);
+            for (int i = 0; i < count; ++i) {
+                const unsigned width = i % 2 == 0 ? bits : static_cast<unsigned>(rng() % 50);
+                const std::uint64_t top = width == 0 ? 0 : std::uint64_t{1} << (width - 1);
+                at += width == 0 ? 0 : top | (rng() & (top - 1));
+                positions.push_back(at);
+            }
+            std::vector<std::uint8_t> narrow(count * 8 + 16, 0xA5);
+            std::vector<std::uint8_t> wide(narrow);
+            PositionWriter by_byte(narrow.data());
+            for (std::uint64_t p : positions) by_byte.put(p);
+            PositionWriter by_word(wide.data());
+            for (int i = 0; i < count; ++i) {
+                if (i + 7 < count) {
+                    by_word.put_ahead(positions[i]);
+                } else {
+                    by_word.put(positions[i]);
+                }
+            }
+            const std::string what = "gaps of " + std::to_string(bits) + " bits";
+            expect(by_word.end() - wide.data() == by_byte.end() - narrow.data(), what + ": size");
+            expect(wide == narrow, what + ": bytes");
+            PositionReader reader(wide.data(), by_word.end());
+            bool same = true;
+            for (std::uint64_t p : positions) same = same && !reader.done() && reader.next() == p;
+            expect(same && reader.done(), what + ": read back");
+        }
     }
 }
 
@@ -77,6 +119,7 @@ void pair_table_finds_what_it_holds(std::mt19937_64& rng) {
 
 int main() {
     std::mt19937_64 rng(20261209);
+    wide_writes_match_narrow_ones(rng);
     pair_table_finds_what_it_holds(rng);
     return failures == 0 ? 0 : 1;
 }

@@ -291,14 +291,21 @@ private:
             ListEnd& end = ends[(record.left << 8) | record.right];
             record.offset = offset;
             offset += end.at;
-            end = {record.offset, 0, 0};
+            end = {record.offset, 0, end.count};
         }
         lay_out_arena(offset);
+        std::uint8_t* const arena = arena_.data();
         return each_pair([&](ListEnd& end, std::size_t p) {
-            PositionWriter writer(arena_.data() + end.at);
+            PositionWriter writer(arena + end.at);
             writer.resume_after(end.last);
-            writer.put(p);
-            end.at = static_cast<std::uint64_t>(writer.end() - arena_.data());
+            // The count is of the positions still to write: seven after this one take at
+            // least seven bytes, which the wide store may run into.
+            if (end.count-- > 7) {
+                writer.put_ahead(p);
+            } else {
+                writer.put(p);
+            }
+            end.at = static_cast<std::uint64_t>(writer.end() - arena);
             end.last = static_cast<Position>(p);
         });
     }
@@ -745,9 +752,12 @@ private:
                 if (part.at == kUntracked) continue;
                 PositionWriter writer(arena_.data() + part.at);
                 writer.resume_after(part.after);
-                for (std::uint64_t p : stretch.formed.positions(stretch.formed.groups()[g])) {
-                    writer.put(p);
-                }
+                // A wide store may run into the bytes of the next seven positions.
+                const std::span<const Position> positions =
+                    stretch.formed.positions(stretch.formed.groups()[g]);
+                std::size_t i = 0;
+                for (; i + 7 < positions.size(); ++i) writer.put_ahead(positions[i]);
+                for (; i < positions.size(); ++i) writer.put(positions[i]);
             }
         };
         if (parts == 1) {
