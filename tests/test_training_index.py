@@ -1,5 +1,5 @@
 """The structures training keeps its index in, through tests/drivers/training_index_checks.cpp:
-the occurrence lists written eight bytes at a time, and the pair table with its filter."""
+the occurrence lists written several bytes at a time, and the pair table with its filter."""
 
 import subprocess
 

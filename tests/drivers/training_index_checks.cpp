@@ -27,7 +27,7 @@ void expect(bool condition, const std::string& what) {
     }
 }
 
-// A list written with put_ahead wherever seven positions follow holds the bytes put alone
+// A list written with put_ahead wherever three positions follow holds the bytes put alone
 // writes, and the bytes after it stay untouched; it reads back.
 void wide_writes_match_narrow_ones(std::mt19937_64& rng) {
     for (unsigned bits = 0; bits <= 56; ++bits) {
@@ -49,7 +49,7 @@ void wide_writes_match_narrow_ones(std::mt19937_64& rng) {
             for (std::uint64_t p : positions) by_byte.put(p);
             PositionWriter by_word(wide.data());
             for (int i = 0; i < count; ++i) {
-                if (i + 7 < count) {
+                if (i + 3 < count) {
                     by_word.put_ahead(positions[i]);
                 } else {
                     by_word.put(positions[i]);

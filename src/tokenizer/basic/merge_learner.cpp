@@ -298,9 +298,9 @@ private:
         return each_pair([&](ListEnd& end, std::size_t p) {
             PositionWriter writer(arena + end.at);
             writer.resume_after(end.last);
-            // The count is of the positions still to write: seven after this one take at
-            // least seven bytes, which the wide store may run into.
-            if (end.count-- > 7) {
+            // The count is of the positions still to write: three after this one take at
+            // least three bytes, which the wide store may run into.
+            if (end.count-- > 3) {
                 writer.put_ahead(p);
             } else {
                 writer.put(p);
@@ -752,11 +752,11 @@ private:
                 if (part.at == kUntracked) continue;
                 PositionWriter writer(arena_.data() + part.at);
                 writer.resume_after(part.after);
-                // A wide store may run into the bytes of the next seven positions.
+                // A wide store may run into the bytes of the next three positions.
                 const std::span<const Position> positions =
                     stretch.formed.positions(stretch.formed.groups()[g]);
                 std::size_t i = 0;
-                for (; i + 7 < positions.size(); ++i) writer.put_ahead(positions[i]);
+                for (; i + 3 < positions.size(); ++i) writer.put_ahead(positions[i]);
                 for (; i < positions.size(); ++i) writer.put(positions[i]);
             }
         };
