@@ -14,6 +14,8 @@
 #include "tokenizer/basic/encode.hpp"
 #include "tokenizer/basic/model.hpp"
 
+#include "expect.hpp"
+
 namespace {
 
 using tessaron::TokenId;
@@ -21,15 +23,8 @@ using tessaron::TokenPair;
 using tessaron::basic::MergeMap;
 using tessaron::basic::Model;
 using tessaron::basic::SpecialTokenMap;
-
-int failures = 0;
-
-void expect(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        ++failures;
-    }
-}
+using tessaron::drivers::expect;
+using tessaron::drivers::failures;
 
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

@@ -13,19 +13,14 @@
 #include "persist/model_file_writer.hpp"
 #include "tokenizer/basic/model.hpp"
 
+#include "expect.hpp"
+
 namespace {
 
 using tessaron::IoStatus;
 using tessaron::basic::Model;
-
-int failures = 0;
-
-void expect(bool condition, const std::string& what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what.c_str());
-        ++failures;
-    }
-}
+using tessaron::drivers::expect;
+using tessaron::drivers::failures;
 
 std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -3,25 +3,19 @@
 // and a body's failure reaching the caller. The pool's size comes from the environment.
 // Prints each failed check and exits non-zero.
 #include <atomic>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "parallel/worker_pool.hpp"
 
+#include "expect.hpp"
+
 namespace {
 
+using tessaron::drivers::expect;
+using tessaron::drivers::failures;
 using tessaron::parallel::WorkerPool;
-
-int failures = 0;
-
-void expect(bool condition, const std::string& what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what.c_str());
-        ++failures;
-    }
-}
 
 // Each index writes its slot late in its body, so a run that returned before its last
 // index finished would show a slot not yet written.

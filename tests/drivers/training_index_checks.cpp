@@ -3,7 +3,6 @@
 // every width a gap can take, and the pair table with its filter, through every growth.
 // Prints each failed check and exits non-zero.
 #include <cstdint>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -12,20 +11,15 @@
 #include "tokenizer/basic/pair_table.hpp"
 #include "tokenizer/basic/position_list.hpp"
 
+#include "expect.hpp"
+
 namespace {
 
 using tessaron::basic::PairTable;
 using tessaron::basic::PositionReader;
 using tessaron::basic::PositionWriter;
-
-int failures = 0;
-
-void expect(bool condition, const std::string& what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what.c_str());
-        ++failures;
-    }
-}
+using tessaron::drivers::expect;
+using tessaron::drivers::failures;
 
 // A list written with put_ahead wherever three positions follow holds the bytes put alone
 // writes, and the bytes after it stay untouched; it reads back.
