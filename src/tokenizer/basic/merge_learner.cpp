@@ -124,6 +124,7 @@ public:
             }
             index_formed_pairs(chosen, id, on_pool ? stretches_.size() : 1);
             learned.push_back({record.left, record.right});
+            token_bytes_.push_back(token_bytes_[record.left] + token_bytes_[record.right]);
         }
         if (progress && !progress(learned.size(), max_merges)) return std::nullopt;
         return learned;
@@ -211,11 +212,15 @@ private:
     // whole text.
     template <class Visit>
     void walk(PositionReader list, Visit&& visit) const {
+        walk(list, [this](std::uint64_t p) { seq_.prefetch(p); }, visit);
+    }
+    template <class Prefetch, class Visit>
+    void walk(PositionReader list, Prefetch&& prefetch, Visit&& visit) const {
         std::uint64_t ahead[kLookahead];
         std::size_t size = 0;
         for (; size < kLookahead && !list.done(); ++size) {
             ahead[size] = list.next();
-            seq_.prefetch(ahead[size]);
+            prefetch(ahead[size]);
         }
         for (std::size_t i = 0;; i = (i + 1) % kLookahead) {
             if (list.done()) {
@@ -227,7 +232,7 @@ private:
             }
             const std::uint64_t p = ahead[i];
             ahead[i] = list.next();
-            seq_.prefetch(ahead[i]);
+            prefetch(ahead[i]);
             if (!visit(p)) return;
         }
     }
@@ -575,12 +580,18 @@ private:
         const std::uint64_t n = seq_.size();
         FormedPairs& formed = stretch.formed;
         formed.clear();
-        walk(list, [&](std::uint64_t p) {
+        // A live slot holding an id starts that token, so where the pair's right token and the
+        // token after it start follows from the ids' lengths, without reading the dead slots
+        // that hold them, and only the slots from shortly before p to the end are prefetched.
+        const std::uint64_t left_bytes = token_bytes_[record.left];
+        const std::uint64_t pair_bytes = left_bytes + token_bytes_[record.right];
+        const auto prefetch = [&](std::uint64_t p) { seq_.prefetch(p, pair_bytes); };
+        walk(list, prefetch, [&](std::uint64_t p) {
             if (p >= stop) return false;
-            if (seq_.at(p) != record.left || p + 1 >= stop) return true;
-            const std::uint64_t q = seq_.next(p);
+            if (seq_.at(p) != record.left) return true;
+            const std::uint64_t q = p + left_bytes;
             if (q >= stop || seq_.at(q) != record.right) return true;
-            const std::uint64_t end = seq_.next(q);
+            const std::uint64_t end = p + pair_bytes;
             if (p > 0) {
                 const std::uint64_t h = seq_.prev(p);
                 const std::uint32_t before = seq_.at(h);
@@ -940,6 +951,7 @@ private:
     }
 
     TokenSequence seq_;
+    std::vector<std::uint64_t> token_bytes_ = std::vector<std::uint64_t>(256, 1);  // per id
     ListArena arena_;
     PageVector<std::uint64_t> lengths_;  // per record, the bytes of its list while compacting
     PageVector<Record> records_;

@@ -92,10 +92,11 @@ public:
     // Hint that the slots around p are read soon: list walks jump across the whole text, and
     // a merge at p reads the tokens before and after it, which often begin on the cache line
     // before or end on the one after. A prefetch past the end never faults; bounding it by the
-    // size made one-thread training a third slower.
-    void prefetch(std::uint64_t p) const {
+    // size made one-thread training a third slower. A caller that knows how far a merge at p
+    // reaches gives it as `ahead`.
+    void prefetch(std::uint64_t p, std::uint64_t ahead = kPrefetchAhead) const {
         __builtin_prefetch(slots_.data() + (p >= kPrefetchBack ? p - kPrefetchBack : 0));
-        __builtin_prefetch(slots_.data() + p + kPrefetchAhead);
+        __builtin_prefetch(slots_.data() + p + ahead);
     }
 
     // True when the pair (left, right) starts at slot p.
