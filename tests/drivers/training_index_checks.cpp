@@ -100,6 +100,29 @@ void pair_table_finds_what_it_holds(std::mt19937_64& rng) {
             }
         }
         expect(absent > 100'000 && wrong == 0, "look-ups of held and absent keys");
+        // The same look-ups in batches, as training makes them: every hash first, then the
+        // first slots, then the finds.
+        std::uint64_t batched_wrong = 0;
+        for (int batch = 0; batch < 2'000; ++batch) {
+            std::uint64_t batch_keys[100];
+            std::uint64_t hashes[100];
+            for (int i = 0; i < 100; ++i) {
+                batch_keys[i] = (rng() % 4000) << 32 | rng() % 4000;
+                hashes[i] = table.hash_ahead(batch_keys[i]);
+            }
+            for (int i = 0; i < 100; ++i) {
+                // A held key's probe starts at a taken slot.
+                batched_wrong += model.count(batch_keys[i]) != 0 &&
+                                 table.first_value(hashes[i]) == PairTable<KeyOfValue>::kMissing;
+            }
+            for (int i = 0; i < 100; ++i) {
+                const auto it = model.find(batch_keys[i]);
+                const std::uint32_t want =
+                    it == model.end() ? PairTable<KeyOfValue>::kMissing : it->second;
+                batched_wrong += table.find_hashed(batch_keys[i], hashes[i]) != want;
+            }
+        }
+        expect(batched_wrong == 0, "look-ups in batches");
         table.clear();
         bool empty = true;
         for (const auto& [held, index] : model) {

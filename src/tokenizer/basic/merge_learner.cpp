@@ -41,6 +41,9 @@ constexpr std::uint64_t pair_key(std::uint32_t left, std::uint32_t right) {
     return (std::uint64_t{left} << 32) | right;
 }
 
+// True for the key of a pair of two bytes.
+constexpr bool bytes_only(std::uint64_t key) { return ((key >> 32) | (key & 0xFFFFFFFF)) < 256; }
+
 // One pair's count and where its position list lies in the arena. Records lie in arena
 // order, so a record's list ends where the next record's begins. A count is below the text's
 // length, so it takes the type of a position.
@@ -655,15 +658,6 @@ private:
         records_[chosen].count = 0;
     }
 
-    // The chosen pair is spent whatever it loses; a pair without a record was formed
-    // rarely and is not tracked.
-    void drop(std::uint32_t left, std::uint32_t right, std::uint64_t count, std::uint32_t chosen) {
-        const std::uint32_t index = find_record(left, right);
-        if (index != kMissing && index != chosen) {
-            records_[index].count -= static_cast<Position>(count);
-        }
-    }
-
     // Groups a stretch's notes per pair and notes, per group, what joining the group's part
     // of the list to the parts before needs: its first and last position and the bytes of the
     // gaps between its positions.
@@ -706,15 +700,36 @@ private:
                 pair.last = part.last;
             }
         }
+        // (other, id) replaced (other, left), and (id, other) replaced (right, other).
+        // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
+        const auto replaced = [&](const Formed& pair) {
+            return pair.side == FormedPairs::kIdLeft
+                       ? pair_key(chosen.right, pair.other)
+                       : pair_key(pair.other == id ? chosen.right : pair.other, chosen.left);
+        };
+        // Their records are looked up in passes, each prefetching what the next reads: one at
+        // a time, each look-up waited for a slot and then a record at random places.
+        hashes_.resize(formed_.size());
+        for (std::size_t i = 0; i < formed_.size(); ++i) {
+            const std::uint64_t key = replaced(formed_[i]);
+            hashes_[i] = bytes_only(key) ? 0 : table_.hash_ahead(key);
+        }
+        for (std::size_t i = 0; i < formed_.size(); ++i) {
+            if (bytes_only(replaced(formed_[i]))) continue;
+            const std::uint32_t value = table_.first_value(hashes_[i]);
+            if (value != kMissing) __builtin_prefetch(&records_[value]);
+        }
         std::uint64_t wanted = 0;
-        for (Formed& pair : formed_) {
-            // (other, id) replaced (other, left), and (id, other) replaced (right, other).
-            // A retracted (id, left) replaced (right, left); its occurrence became (id, id).
-            if (pair.side == FormedPairs::kIdLeft) {
-                drop(chosen.right, pair.other, pair.count, chosen_index);
-            } else {
-                drop(pair.other == id ? chosen.right : pair.other, chosen.left, pair.count,
-                     chosen_index);
+        for (std::size_t i = 0; i < formed_.size(); ++i) {
+            const Formed& pair = formed_[i];
+            const std::uint64_t key = replaced(pair);
+            const std::uint32_t index =
+                bytes_only(key) ? byte_record_[(key >> 24 | key) & 0xFFFF]  // (left << 8) | right
+                                : table_.find_hashed(key, hashes_[i]);
+            // The chosen pair is spent whatever it loses; a pair without a record was formed
+            // rarely and is not tracked.
+            if (index != kMissing && index != chosen_index) {
+                records_[index].count -= static_cast<Position>(pair.count);
             }
             if (pair.count >= record_from_) wanted += pair.bytes;
         }
@@ -963,6 +978,7 @@ private:
     // Bytes for the arena and pair_bytes() together, or kNoBudget once outgrown.
     std::uint64_t budget_ = 0;
     std::vector<Formed> formed_;
+    std::vector<std::uint64_t> hashes_;  // per formed pair, of the pair it replaced
     std::vector<std::uint32_t> slot_pair_;  // 2 * other + side -> index in formed_
     // Pairs without a record occur fewer than threshold_ times, or are held back.
     std::uint32_t threshold_;
