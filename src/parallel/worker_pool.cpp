@@ -81,8 +81,7 @@ void WorkerPool::stop_and_join() {
 
 namespace {
 
-// How long a worker that had an index stays awake for the next run, and a caller for the
-// workers' last indices: a few merge steps' worth of the caller's own work.
+// How long a caller stays awake for the workers' last indices.
 constexpr auto kSpin = std::chrono::microseconds(100);
 
 void relax() {
@@ -92,8 +91,8 @@ void relax() {
 }
 
 template <class Done>
-bool spin_until(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + kSpin;
+bool spin_until(Done done, std::chrono::microseconds limit = kSpin) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (unsigned i = 1;; ++i) {
         if (done()) return true;
         relax();
@@ -106,29 +105,33 @@ bool spin_until(Done done) {
 void WorkerPool::run(std::size_t count, const Body& body) {
     if (count == 0) return;
     std::lock_guard<std::mutex> one_run(run_lock_);
-    open(count, body, threads_.size());
+    open(count, body, threads_.size(), kLinger);
     close(false);
 }
 
-void WorkerPool::run_here(std::size_t count, const Body& body) {
+void WorkerPool::run_here(std::size_t count, const Body& body, std::chrono::microseconds linger) {
     if (count == 0) return;
     std::lock_guard<std::mutex> one_run(run_lock_);
     const std::size_t wanted = std::min(count - 1, threads_.size());
     const std::size_t awake = spinning_.load(std::memory_order_relaxed);
-    open(count, body, wanted > awake ? wanted - awake : 0);
-    take(body, count);
+    open(count, body, wanted > awake ? wanted - awake : 0, linger);
+    take(&body, count);
     close(true);
 }
 
-void WorkerPool::open(std::size_t count, const Body& body, std::size_t wake) {
+void WorkerPool::open(std::size_t count, const Body& body, std::size_t wake,
+                      std::chrono::microseconds linger) {
+    body_ = &body;
+    count_ = count;
+    linger_ = linger;
+    next_.store(0, std::memory_order_relaxed);
+    open_.store(true, std::memory_order_seq_cst);
+    generation_.fetch_add(1, std::memory_order_seq_cst);
+    if (wake == 0) return;
+    // A worker between its look at generation_ and its sleep holds the lock: once it is
+    // free, the worker sleeps and gets the notice.
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        body_ = &body;
-        count_ = count;
-        next_.store(0, std::memory_order_relaxed);
-        failure_ = nullptr;
-        open_ = true;
-        generation_.fetch_add(1, std::memory_order_release);
     }
     if (wake >= threads_.size()) {
         wake_.notify_all();
@@ -137,14 +140,12 @@ void WorkerPool::open(std::size_t count, const Body& body, std::size_t wake) {
     }
 }
 
-bool WorkerPool::take(const Body& body, std::size_t count) {
-    bool took = false;
+void WorkerPool::take(const Body* body, std::size_t count) {
     for (;;) {
         const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
-        if (index >= count) return took;
-        took = true;
+        if (index >= count) return;
         try {
-            body(index);
+            (*body)(index);
         } catch (...) {
             std::lock_guard<std::mutex> guard(mutex_);
             if (!failure_) failure_ = std::current_exception();
@@ -152,48 +153,73 @@ bool WorkerPool::take(const Body& body, std::size_t count) {
     }
 }
 
+template <class Done>
+void WorkerPool::wait_for(bool spin, Done done) {
+    if (spin && spin_until(done)) return;
+    caller_sleeping_.store(true, std::memory_order_seq_cst);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, done);
+    }
+    caller_sleeping_.store(false, std::memory_order_relaxed);
+}
+
 void WorkerPool::close(bool spin) {
     // Every index taken and no worker inside: nothing of this run is left to finish.
-    const auto done = [this] {
-        return next_.load(std::memory_order_acquire) >= count_ &&
-               busy_.load(std::memory_order_acquire) == 0;
-    };
-    if (spin) spin_until(done);
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, done);
-    open_ = false;
+    wait_for(spin, [this] {
+        return next_.load(std::memory_order_seq_cst) >= count_ &&
+               busy_.load(std::memory_order_seq_cst) == 0;
+    });
+    // A worker that joined after that look and still saw the run open takes nothing from
+    // it; those that look later see it closed. Once they have left, nobody reads body_.
+    open_.store(false, std::memory_order_seq_cst);
+    wait_for(true, [this] { return busy_.load(std::memory_order_seq_cst) == 0; });
     body_ = nullptr;
-    if (failure_) {
-        std::exception_ptr failure = failure_;
-        failure_ = nullptr;
-        lock.unlock();
-        std::rethrow_exception(failure);
+    std::exception_ptr failure;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(failure, failure_);
     }
+    if (failure) std::rethrow_exception(failure);
 }
 
 void WorkerPool::work() {
     pthread_setname_np(pthread_self(), "tessaron-worker");
     std::uint64_t seen = 0;
-    bool worked = false;
+    std::chrono::microseconds linger{0};
     for (;;) {
-        if (worked) {
+        if (linger.count() > 0) {
             spinning_.fetch_add(1, std::memory_order_relaxed);
-            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; });
+            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; }, linger);
             spinning_.fetch_sub(1, std::memory_order_relaxed);
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [&] {
-            return stopping_ || (open_ && generation_.load(std::memory_order_relaxed) != seen);
-        });
-        if (stopping_) return;
-        seen = generation_.load(std::memory_order_relaxed);
-        const Body* body = body_;
-        const std::size_t count = count_;
-        busy_.fetch_add(1, std::memory_order_relaxed);
-        lock.unlock();
-        worked = take(*body, count);
-        lock.lock();
-        if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) finished_.notify_one();
+        if (generation_.load(std::memory_order_acquire) == seen) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] {
+                return stopping_ || generation_.load(std::memory_order_relaxed) != seen;
+            });
+            if (stopping_) return;
+        }
+        // Joining first and looking second: either close() sees this worker busy and waits
+        // for it, or this worker sees the run closed (or a newer one opened) and leaves.
+        seen = generation_.load(std::memory_order_acquire);
+        busy_.fetch_add(1, std::memory_order_seq_cst);
+        linger = std::chrono::microseconds(0);
+        if (open_.load(std::memory_order_seq_cst) &&
+            generation_.load(std::memory_order_seq_cst) == seen) {
+            // Awake afterwards even when the caller left it nothing: asleep, it would miss
+            // the next run too, and waking it cost the caller more than the run.
+            linger = linger_;
+            take(body_, count_);
+        }
+        if (busy_.fetch_sub(1, std::memory_order_seq_cst) == 1 &&
+            caller_sleeping_.load(std::memory_order_seq_cst)) {
+            // The caller may be between its look at busy_ and its sleep, holding the lock.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+            }
+            finished_.notify_one();
+        }
     }
 }
 

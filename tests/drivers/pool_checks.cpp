@@ -1,8 +1,9 @@
 // Checks of the worker pool's hand-off: runs in quick succession, with and without the
 // calling thread taking part, each finishing every index exactly once before it returns,
-// and a body's failure reaching the caller. The pool's size comes from the environment.
-// Prints each failed check and exits non-zero.
+// bodies running only inside their own run, and a body's failure reaching the caller. The pool's
+// size comes from the environment. Prints each failed check and exits non-zero.
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,6 +48,42 @@ void runs_finish_every_index(WorkerPool& pool, bool here) {
     }
 }
 
+// Workers stay awake between runs for as long as a run asks and join the next one without a
+// lock: a body must run only inside its own run and only with its own indices, whether the
+// workers were asleep, awake from the run before, or joining as the caller finishes alone.
+void bodies_run_only_inside_their_run(WorkerPool& pool) {
+    using std::chrono::microseconds;
+    const microseconds lingers[] = {microseconds(0), WorkerPool::kLinger, microseconds(2000)};
+    std::atomic<unsigned> current{0};
+    std::atomic<int> strays{0};
+    std::vector<std::atomic<unsigned>> seen(8);
+    // First runs in quick succession while the workers stay awake, often of a single index
+    // that the caller takes while they join late; then every way of waiting between runs.
+    for (unsigned round = 1; round <= 60000; ++round) {
+        const bool quick = round <= 50000;
+        const std::size_t count = round % 2 == 0 ? 1 : 2 + round % 3 + (round % 11 == 1 ? 4 : 0);
+        current.store(round);
+        const WorkerPool::Body body = [&, round, count](std::size_t i) {
+            if (current.load() != round || i >= count) strays.fetch_add(1);
+            seen[i].store(round);
+        };
+        if (!quick && round % 13 == 0) {
+            pool.run(count, body);
+        } else {
+            pool.run_here(count, body, quick ? lingers[2] : lingers[round % 3]);
+        }
+        current.store(0);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (seen[i].load() != round) {
+                expect(false, "round " + std::to_string(round) + ": index " + std::to_string(i) +
+                                  " did not run");
+                return;
+            }
+        }
+    }
+    expect(strays.load() == 0, std::to_string(strays.load()) + " bodies ran outside their run");
+}
+
 void failures_reach_the_caller(WorkerPool& pool) {
     for (bool here : {false, true}) {
         std::atomic<int> ran{0};
@@ -83,6 +120,7 @@ int main() {
         runs_finish_every_index(pool, i % 2 == 0);
         if (failures != 0) break;
     }
+    bodies_run_only_inside_their_run(pool);
     failures_reach_the_caller(pool);
     return failures == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "tokenizer/basic/merge_learner.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <cstring>
 
@@ -168,6 +169,11 @@ private:
     // than it saves. The test build sets it to 1.
     static constexpr std::uint32_t kParallelMerge = TESSARON_PARALLEL_MERGE_MIN;
     static constexpr std::uint64_t kMaxStretches = 256;
+    // How long the workers of a step on the pool stay awake for the next run. Between two
+    // such steps the calling thread picks the next pair and makes records for tens of
+    // microseconds, more when it compacts; a worker that slept by then cost the calling
+    // thread 20 to 200 microseconds to wake, its wake-up often taking the caller's core.
+    static constexpr std::chrono::microseconds kStepLinger{1000};
     static constexpr std::size_t kCompactPieces = 16;
     static constexpr std::size_t kSetupBlock = TESSARON_SETUP_BLOCK;
     // Without a chunked first count the pool stays unstarted.
@@ -652,9 +658,10 @@ private:
                 }
             }
         }
-        parallel::WorkerPool::global().run_here(parts, [&](std::size_t k) {
-            replace_in(stretches_[k], from_[k], starts_[k + 1], record, id);
-        });
+        parallel::WorkerPool::global().run_here(
+            parts,
+            [&](std::size_t k) { replace_in(stretches_[k], from_[k], starts_[k + 1], record, id); },
+            kStepLinger);
         records_[chosen].count = 0;
     }
 
@@ -790,7 +797,7 @@ private:
         if (parts == 1) {
             write_parts(0);
         } else {
-            parallel::WorkerPool::global().run_here(parts, write_parts);
+            parallel::WorkerPool::global().run_here(parts, write_parts, kStepLinger);
         }
     }
 
