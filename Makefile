@@ -6,7 +6,7 @@ BIN := $(VENV)/bin
 TESSARON_WERROR ?= OFF
 WERROR_SETTING = --config-settings=cmake.define.TESSARON_WERROR=$(TESSARON_WERROR)
 
-.PHONY: install test demo bench-peers clean test-sanitize test-pool-steps format lint
+.PHONY: install test demo bench-peers clean test-sanitize test-pool-steps test-threads format lint
 
 $(BIN)/python:
 	$(PYTHON) -m venv $(VENV)
@@ -79,6 +79,13 @@ test-pool-steps: $(STEPS_VENV)/bin/python
 		--config-settings=cmake.define.TESSARON_SETUP_BLOCK=1024 \
 		--config-settings=build-dir=build/pool-steps
 	$(STEPS_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/test_train.py
+
+# The worker pool's hand-off, and training and batches on several threads, under
+# ThreadSanitizer: a race fails the run even where the results agree.
+test-threads: $(VENV)/.installed-test
+	TESSARON_SANITIZE=thread TSAN_OPTIONS=halt_on_error=1 \
+		$(BIN)/python -m pytest -q -p no:cacheprovider tests/test_worker_pool.py \
+		tests/test_thread_checks.py
 
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_VENV := .venv-sanitize
