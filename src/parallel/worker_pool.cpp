@@ -105,7 +105,8 @@ bool spin_until(Done done, std::chrono::microseconds limit = kSpin) {
 void WorkerPool::run(std::size_t count, const Body& body) {
     if (count == 0) return;
     std::lock_guard<std::mutex> one_run(run_lock_);
-    open(count, body, threads_.size(), kLinger);
+    const std::size_t wanted = std::min(count, threads_.size());
+    open(count, body, wanted, wanted, kLinger);
     close(false);
 }
 
@@ -114,15 +115,16 @@ void WorkerPool::run_here(std::size_t count, const Body& body, std::chrono::micr
     std::lock_guard<std::mutex> one_run(run_lock_);
     const std::size_t wanted = std::min(count - 1, threads_.size());
     const std::size_t awake = spinning_.load(std::memory_order_relaxed);
-    open(count, body, wanted > awake ? wanted - awake : 0, linger);
+    open(count, body, wanted, wanted > awake ? wanted - awake : 0, linger);
     take(&body, count);
     close(true);
 }
 
-void WorkerPool::open(std::size_t count, const Body& body, std::size_t wake,
+void WorkerPool::open(std::size_t count, const Body& body, std::size_t wanted, std::size_t wake,
                       std::chrono::microseconds linger) {
     body_ = &body;
     count_ = count;
+    wanted_ = wanted;
     linger_ = linger;
     next_.store(0, std::memory_order_relaxed);
     open_.store(true, std::memory_order_seq_cst);
@@ -140,10 +142,12 @@ void WorkerPool::open(std::size_t count, const Body& body, std::size_t wake,
     }
 }
 
-void WorkerPool::take(const Body* body, std::size_t count) {
+bool WorkerPool::take(const Body* body, std::size_t count) {
+    bool took = false;
     for (;;) {
         const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
-        if (index >= count) return;
+        if (index >= count) return took;
+        took = true;
         try {
             (*body)(index);
         } catch (...) {
@@ -207,10 +211,13 @@ void WorkerPool::work() {
         linger = std::chrono::microseconds(0);
         if (open_.load(std::memory_order_seq_cst) &&
             generation_.load(std::memory_order_seq_cst) == seen) {
-            // Awake afterwards even when the caller left it nothing: asleep, it would miss
-            // the next run too, and waking it cost the caller more than the run.
-            linger = linger_;
-            take(body_, count_);
+            // One that the run left nothing stays awake too while fewer are than the run
+            // could use: the caller took its index before it came, and asleep it would miss
+            // the next run as well (waking it cost the caller more than the run). Beside
+            // enough others awake, it would only take their cores.
+            if (take(body_, count_) || spinning_.load(std::memory_order_relaxed) < wanted_) {
+                linger = linger_;
+            }
         }
         if (busy_.fetch_sub(1, std::memory_order_seq_cst) == 1 &&
             caller_sleeping_.load(std::memory_order_seq_cst)) {

@@ -50,11 +50,11 @@ private:
 
     void work();
     void stop_and_join();
-    // Opens a run, waking up to `wake` sleeping workers.
-    void open(std::size_t count, const Body& body, std::size_t wake,
+    // Opens a run that `wanted` workers could share, waking up to `wake` sleeping ones.
+    void open(std::size_t count, const Body& body, std::size_t wanted, std::size_t wake,
               std::chrono::microseconds linger);
-    // Runs indices of the open run until none is left.
-    void take(const Body* body, std::size_t count);
+    // Runs indices of the open run until none is left; true when it ran at least one.
+    bool take(const Body* body, std::size_t count);
     // Waits until every index has run and every worker has left, then closes the run.
     void close(bool spin);
     // Waits, spinning first when asked, until done() holds.
@@ -70,11 +70,12 @@ private:
     std::condition_variable finished_;
     std::atomic<std::uint64_t> generation_{0};  // runs opened
     bool stopping_ = false;
-    // A worker that joined (busy_) while the run is open may read body_, count_ and
-    // linger_; they change only once the run is closed and every worker has left.
+    // A worker that joined (busy_) while the run is open may read body_, count_, wanted_
+    // and linger_; they change only once the run is closed and every worker has left.
     std::atomic<bool> open_{false};
     const Body* body_ = nullptr;
     std::size_t count_ = 0;
+    std::size_t wanted_ = 0;
     std::chrono::microseconds linger_{0};
     std::atomic<std::size_t> next_{0};
     std::atomic<std::size_t> busy_{0};  // workers that joined the run and have not left
