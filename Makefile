@@ -85,7 +85,7 @@ test-pool-steps: $(STEPS_VENV)/bin/python
 test-threads: $(VENV)/.installed-test
 	TESSARON_SANITIZE=thread TSAN_OPTIONS=halt_on_error=1 \
 		$(BIN)/python -m pytest -q -p no:cacheprovider tests/test_worker_pool.py \
-		tests/test_thread_checks.py
+		tests/test_standby_threads.py tests/test_thread_checks.py
 
 # The whole suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_VENV := .venv-sanitize

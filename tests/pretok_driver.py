@@ -21,7 +21,6 @@ def build(target="pretok_driver"):
         "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}",
         f"-DTESSARON_SANITIZE={sanitize}",
         f"-DTESSARON_WERROR={os.environ.get('TESSARON_WERROR', 'OFF')}",
-        f"-DTESSARON_WERROR={os.environ.get('TESSARON_WERROR', 'OFF')}",
     ]  # fmt: skip
     for command in (configure, ["cmake", "--build", str(build_dir), "--target", target]):
         result = subprocess.run(command, capture_output=True, text=True)

@@ -2,8 +2,11 @@
 
 import collections
 import gc
+import os
 import random
+import signal
 import sys
+import threading
 
 import pytest
 
@@ -91,6 +94,38 @@ def test_large_batches_hold_each_id_once_per_use(tok, threads):
     del got
     gc.collect()
     assert all(sys.getrefcount(x) == before[i] for i, x in held.items())
+
+
+def test_callers_on_several_threads_at_once(tok):
+    # Each call takes kept threads of its own: calls at once must neither share them nor
+    # wait on each other's.
+    texts = documents(12, 60, 3000)
+    expected = [tok.encode(t) for t in texts]
+    wrong = []
+
+    def caller():
+        for _ in range(15):
+            if tok.encode_batch(texts, threads=2) != expected:
+                wrong.append(1)
+
+    callers = [threading.Thread(target=caller) for _ in range(4)]
+    for thread in callers:
+        thread.start()
+    for thread in callers:
+        thread.join()
+    assert not wrong
+
+
+def test_forked_child_encodes_batches(tok):
+    # The parent keeps the threads of its batches; they do not exist in a child.
+    texts = documents(13, 30, 3000)
+    expected = tok.encode_batch(texts, threads=3)
+    pid = os.fork()
+    if pid == 0:
+        signal.alarm(60)  # a child waiting on its parent's threads would hang
+        os._exit(0 if tok.encode_batch(texts, threads=3) == expected else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
 
 
 def test_results_are_independent_lists(tok):

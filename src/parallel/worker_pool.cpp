@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "parallel/pool_size.hpp"
+#include "parallel/spin.hpp"
 #include "support/internal_failure.hpp"
 
 namespace tessaron::parallel {
@@ -84,22 +85,6 @@ namespace {
 // How long a caller stays awake for the workers' last indices.
 constexpr auto kSpin = std::chrono::microseconds(100);
 
-void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-template <class Done>
-bool spin_until(Done done, std::chrono::microseconds limit = kSpin) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (unsigned i = 1;; ++i) {
-        if (done()) return true;
-        relax();
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > deadline) return false;
-    }
-}
-
 }  // namespace
 
 void WorkerPool::run(std::size_t count, const Body& body) {
@@ -159,7 +144,7 @@ bool WorkerPool::take(const Body* body, std::size_t count) {
 
 template <class Done>
 void WorkerPool::wait_for(bool spin, Done done) {
-    if (spin && spin_until(done)) return;
+    if (spin && spin_until(done, kSpin)) return;
     caller_sleeping_.store(true, std::memory_order_seq_cst);
     {
         std::unique_lock<std::mutex> lock(mutex_);

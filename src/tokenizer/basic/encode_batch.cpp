@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <charconv>
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "parallel/spin.hpp"
+#include "parallel/standby_threads.hpp"
 #include "tokenizer/basic/encode_with_specials.hpp"
 
 namespace tessaron::basic {
@@ -23,6 +24,9 @@ namespace {
 constexpr std::size_t kSmallestRun = std::size_t{64} << 10;
 constexpr std::size_t kLargestRun = std::size_t{4} << 20;
 constexpr std::size_t kRunsPerThreadLeft = 8;
+// The threads finish encoding within about one short run of each other: a wait for the others
+// that long is spent awake, as being woken would add as much again.
+constexpr auto kHandOverSpin = std::chrono::microseconds(300);
 // More threads than any machine has cores would only cost their stacks.
 constexpr std::size_t kMostThreads = 1024;
 
@@ -75,19 +79,6 @@ private:
     std::exception_ptr failure_;
 };
 
-// Threads 1 to `threads - 1` running `body(t)`, as many as the system gives; the caller is
-// thread 0 and does the work of those that could not be had.
-template <class Body>
-std::vector<std::thread> start_helpers(std::size_t threads, Body body) {
-    std::vector<std::thread> helpers;
-    try {
-        for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(body, t);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones started and the caller do the work.
-    }
-    return helpers;
-}
-
 // Calls `each_run(r, first, last)` for every run of `starts`, on the calling thread and up to
 // `threads - 1` more, each with its own `each_run = make_each_run()`; the first failure is
 // rethrown once all have stopped.
@@ -97,7 +88,7 @@ void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads,
     const std::size_t runs = starts.size() - 1;
     std::atomic<std::size_t> next_run{0};
     FirstFailure failure(next_run, runs);
-    auto work = [&](std::size_t) {
+    const parallel::StandbyThreads::Body work = [&](std::size_t) {
         try {
             auto each_run = make_each_run();
             for (std::size_t r; (r = next_run.fetch_add(1)) < runs;) {
@@ -107,9 +98,9 @@ void for_each_run(const std::vector<std::size_t>& starts, std::size_t threads,
             failure.record();
         }
     };
-    std::vector<std::thread> helpers = start_helpers(std::min(threads, runs), work);
+    parallel::StandbyThreads helpers(std::min(threads, runs) - 1, work);
     work(0);
-    for (std::thread& helper : helpers) helper.join();
+    helpers.wait();
     failure.rethrow();
 }
 
@@ -197,17 +188,21 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
             failure.record();
         }
     };
-    auto helper = [&](std::size_t t) {
+    const parallel::StandbyThreads::Body helper = [&](std::size_t t) {
         encode_runs(t);
         encoded.fetch_add(1, std::memory_order_release);
         encoded.notify_one();
+        parallel::spin_until([&] { return decision.load() != 0; }, kHandOverSpin);
         decision.wait(0);
         if (decision.load() == kTake) take_runs(t);
     };
 
-    std::vector<std::thread> helpers = start_helpers(runs_of.size(), helper);
+    parallel::StandbyThreads helpers(runs_of.size() - 1, helper);
     encode_runs(0);
-    for (std::size_t done; (done = encoded.load(std::memory_order_acquire)) < helpers.size();) {
+    parallel::spin_until(
+        [&] { return encoded.load(std::memory_order_acquire) >= helpers.started(); },
+        kHandOverSpin);
+    for (std::size_t done; (done = encoded.load(std::memory_order_acquire)) < helpers.started();) {
         encoded.wait(done);
     }
     // Every helper waits for the decision, so none may be left waiting when this returns.
@@ -215,11 +210,11 @@ void encode_batch_to(const Model& model, std::span<const std::string_view> texts
         decision.store(what);
         decision.notify_all();
         if (what == kTake) take_runs(0);
-        for (std::thread& thread : helpers) thread.join();
+        helpers.wait();
     };
     if (!failure.happened()) {
         try {
-            taker.prepare(lengths, helpers.size() + 1);
+            taker.prepare(lengths, helpers.started() + 1);
         } catch (...) {
             failure.record();
         }
