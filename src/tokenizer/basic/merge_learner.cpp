@@ -148,8 +148,11 @@ private:
         std::uint64_t after;  // the position the part's first gap counts from
     };
 
-    // One worker's share of a merge step on the pool (the only one off the pool).
-    struct Stretch {
+    // One worker's share of a merge step on the pool (the only one off the pool). On cache
+    // lines of its own: each note a worker adds writes its stretch's vectors, and with two
+    // stretches on one line the other worker's reads of its own waited for them (two threads
+    // on the mixed text to 32k: 2.04 s against 1.84, medians of 10).
+    struct alignas(64) Stretch {
         FormedPairs formed;
         std::vector<Part> parts;  // per group of `formed`
     };
