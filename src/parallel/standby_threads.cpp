@@ -102,7 +102,8 @@ StandbyThreads::StandbyThreads(std::size_t count, const Body& body) : body_(body
         }
         threads_.push_back(kept);
     }
-    for (std::size_t i = 0; i < threads_.size(); ++i) give(threads_[i], &body_, i + 1);
+    started_ = threads_.size();
+    for (std::size_t i = 0; i < started_; ++i) give(threads_[i], &body_, i + 1);
 }
 
 void StandbyThreads::wait() {

@@ -17,15 +17,16 @@ public:
     using Body = std::function<void(std::size_t)>;
 
     // Starts body(1), ..., body(count), each on a thread of its own (kept ones first): fewer
-    // when the system gives no more threads, so that the caller does the rest. A body must not
-    // throw; one that does ends the process, as an escaping exception on any thread would.
+    // when the system gives no more threads, so that the caller does the rest. `body` must
+    // outlive this and must not throw; one that does ends the process, as an escaping
+    // exception on any thread would.
     StandbyThreads(std::size_t count, const Body& body);
     StandbyThreads(const StandbyThreads&) = delete;
     StandbyThreads& operator=(const StandbyThreads&) = delete;
     ~StandbyThreads() { wait(); }
 
-    // How many bodies run: body(1) to body(started()).
-    std::size_t started() const { return threads_.size(); }
+    // How many bodies run (or ran): body(1) to body(started()).
+    std::size_t started() const { return started_; }
 
     // Returns once every body has returned, and keeps their threads for later runs.
     void wait();
@@ -34,7 +35,8 @@ public:
 
 private:
     const Body& body_;
-    std::vector<Kept*> threads_;
+    std::vector<Kept*> threads_;  // until wait() gives them back
+    std::size_t started_ = 0;
 };
 
 }  // namespace tessaron::parallel

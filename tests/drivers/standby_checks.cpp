@@ -51,6 +51,7 @@ void runs_finish_every_body(const std::string& who, unsigned rounds) {
         StandbyThreads threads(count, body);
         expect(threads.started() == count, who + ": threads started");
         threads.wait();
+        expect(threads.started() == count, who + ": threads started, after the run");
         for (std::size_t i = 0; i < hits.size(); ++i) {
             const bool ran = i >= 1 && i <= count;
             if (hits[i].load() != (ran ? 1 : 0) || (ran && written[i] != round)) {
