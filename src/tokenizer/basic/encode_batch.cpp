@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <mutex>
