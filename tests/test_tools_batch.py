@@ -99,7 +99,8 @@ def test_large_batches_hold_each_id_once_per_use(tok, threads):
 def test_callers_on_several_threads_at_once(tok):
     # Each call takes kept threads of its own: calls at once must neither share them nor
     # wait on each other's.
-    texts = documents(12, 60, 3000)
+    # Runs of at least 64 KB: 600 KB of texts keep every thread busy.
+    texts = documents(12, 60, 20_000)
     expected = [tok.encode(t) for t in texts]
     wrong = []
 
@@ -118,7 +119,8 @@ def test_callers_on_several_threads_at_once(tok):
 
 def test_forked_child_encodes_batches(tok):
     # The parent keeps the threads of its batches; they do not exist in a child.
-    texts = documents(13, 30, 3000)
+    # Enough text for runs on all three threads, so that the parent keeps two.
+    texts = documents(13, 40, 20_000)
     expected = tok.encode_batch(texts, threads=3)
     pid = os.fork()
     if pid == 0:
