@@ -89,13 +89,16 @@ private:
     std::unique_ptr<Slot[]> slots_;
     std::size_t arena_words_;
     std::unique_ptr<std::uint32_t[]> arena_;
-    std::atomic<std::size_t> arena_used_{0};
-    std::atomic<std::size_t> learned_{0};
     std::size_t longest_ = 0;  // of the pieces added
     SeededHash hash_;
     std::uint64_t cache_seed_ = random_seed();
     CharTokens chars_;
     KeptPieceCache kept_cache_;
+    // Written by every piece learned, so on lines of their own: beside the fields above, which
+    // every look-up reads, each piece one thread learned would cost the other threads' next
+    // look-up a wait for the line.
+    alignas(64) std::atomic<std::size_t> arena_used_{0};
+    std::atomic<std::size_t> learned_{0};
 };
 
 }  // namespace tessaron::pretok
