@@ -1,5 +1,7 @@
 #include "binding/batch_lists.hpp"
 
+#include <algorithm>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -8,6 +10,60 @@
 namespace tessaron::py {
 
 namespace {
+
+// A thread's count of the references it wrote: per token number, and the numbers counted, each
+// once. On cache lines of its own: a thread writes its `used` as it counts, and a neighbour's
+// thread reading its own vectors on the same line took up to 60 % longer to fill its lists, in
+// some processes and not others, as the allocator placed them.
+struct alignas(64) Uses {
+    std::vector<std::size_t> count;
+    std::vector<std::uint32_t> used;
+};
+
+// Counts that finished batches left, all zero again, for the next batch of any model. A new
+// one is cleared whole (`o200k_base`: 1.6 MB a thread), and its pages are new to the process
+// whenever the allocator gave them back to the system in between: in those processes a thread
+// spent about 2 ms a call faulting them in. Touched only under the interpreter lock.
+class KeptUses {
+public:
+    static KeptUses& global() {
+        static KeptUses kept;
+        return kept;
+    }
+
+    // The largest kept, or empty ones.
+    Uses take() {
+        if (kept_.empty()) return {};
+        Uses uses = std::move(kept_.back());
+        kept_.pop_back();
+        bytes_ -= bytes_of(uses);
+        return uses;
+    }
+
+    // `uses` must be all zero. Kept while there is room, as many as the machine runs threads.
+    void leave(Uses uses) {
+        if (kept_.size() == most_ || bytes_ + bytes_of(uses) > kMostBytes) return;
+        bytes_ += bytes_of(uses);
+        kept_.push_back(std::move(uses));
+        // Smallest first, so that take() gives the largest.
+        std::sort(kept_.begin(), kept_.end(),
+                  [](const Uses& a, const Uses& b) { return a.count.size() < b.count.size(); });
+    }
+
+private:
+    static constexpr std::size_t kMostBytes = std::size_t{64} << 20;
+
+    KeptUses() : most_(std::max(2u, std::thread::hardware_concurrency())) {}
+
+    static std::size_t bytes_of(const Uses& uses) {
+        return uses.count.capacity() * sizeof(std::size_t) +
+               uses.used.capacity() * sizeof(std::uint32_t);
+    }
+
+    const std::size_t most_;
+    std::size_t bytes_ = 0;
+    std::vector<Uses> kept_;
+};
 
 class BatchLists final : public basic::BatchTaker {
 public:
@@ -22,8 +78,9 @@ public:
             unlocked_ = PyEval_SaveThread();
             throw;
         }
-        unlocked_ = PyEval_SaveThread();
         uses_.resize(threads);
+        for (Uses& uses : uses_) uses = KeptUses::global().take();
+        unlocked_ = PyEval_SaveThread();
     }
 
     void take(std::size_t thread, std::size_t text,
@@ -31,7 +88,7 @@ public:
         Uses& uses = uses_[thread];
         // Counted densely: a batch uses a good share of the vocabulary, and a hash would cost
         // more per id than the whole fill does.
-        if (uses.count.empty()) uses.count.assign(ints_.size(), 0);
+        if (uses.count.size() < ints_.size()) uses.count.assign(ints_.size(), 0);
         PyObject** item = items_[text];
         for (const std::uint32_t number : numbers) {
             *item++ = ints_[number];
@@ -41,11 +98,14 @@ public:
 
     // With the lock back: the references written become counted and the lists visible.
     Ref finish() {
-        for (const Uses& uses : uses_) {
+        for (Uses& uses : uses_) {
             for (const std::uint32_t number : uses.used) {
                 PyObject* item = ints_[number];
                 Py_SET_REFCNT(item, Py_REFCNT(item) + static_cast<Py_ssize_t>(uses.count[number]));
+                uses.count[number] = 0;
             }
+            uses.used.clear();
+            KeptUses::global().leave(std::move(uses));
         }
         for (std::size_t i = 0; i < lengths_.size(); ++i) {
             PyObject* list = PyList_GET_ITEM(lists_.get(), static_cast<Py_ssize_t>(i));
@@ -56,14 +116,6 @@ public:
     }
 
 private:
-    // On cache lines of its own: a thread writes its `used` as it counts, and a neighbour's
-    // thread reading its own vectors on the same line took up to 60 % longer to fill its
-    // lists, in some processes and not others, as the allocator placed them.
-    struct alignas(64) Uses {
-        std::vector<std::size_t> count;  // per token number
-        std::vector<std::uint32_t> used;  // the numbers counted, each once
-    };
-
     // Each list empty, with room for its ids: their memory comes from the interpreter's
     // allocator, which frees it with the list, and is not cleared first.
     void make_lists(std::span<const std::size_t> lengths) {
