@@ -194,3 +194,22 @@ def test_lines_of_data_with_special_tokens():
 def test_lines_of_data_errors(tok, data, threads, exc):
     with pytest.raises(exc):
         tok.encode_lines(data, threads=threads)
+
+
+def test_a_thread_that_took_no_run_adds_no_references(tok):
+    # A batch's thread may find every run taken before it starts. What it counted in an
+    # earlier batch must not be added again: each id's int keeps exactly its uses.
+    first = documents(17, 30, 4000)
+    ids = tok.encode_batch(first, threads=2)
+    held = list({x for row in ids for x in row if x > 256})
+    del ids
+    gc.collect()
+    before = [sys.getrefcount(x) for x in held]
+    # Eight runs for eight threads on fewer cores: the last threads to start often find none.
+    runs = ["token batch" * 6000] * 8
+    for _ in range(100):
+        got = tok.encode_batch(runs, threads=8)
+        del got
+        tok.encode_batch(first, threads=8)
+    gc.collect()
+    assert [sys.getrefcount(x) for x in held] == before
