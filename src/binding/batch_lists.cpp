@@ -49,8 +49,9 @@ public:
         return uses;
     }
 
-    // Kept while there is room, as many as the machine runs threads.
-    void leave(Uses uses) {
+    // Kept while there is room, as many as the machine runs threads. Never fails, so that the
+    // counts of a batch are added whole.
+    void leave(Uses uses) noexcept {
         if (kept_.size() == most_ || bytes_ + bytes_of(uses) > kMostBytes) return;
         bytes_ += bytes_of(uses);
         kept_.push_back(std::move(uses));
@@ -62,7 +63,7 @@ public:
 private:
     static constexpr std::size_t kMostBytes = std::size_t{64} << 20;
 
-    KeptUses() : most_(std::max(2u, std::thread::hardware_concurrency())) {}
+    KeptUses() : most_(std::max(2u, std::thread::hardware_concurrency())) { kept_.reserve(most_); }
 
     static std::size_t bytes_of(const Uses& uses) {
         return uses.count.capacity() * sizeof(std::size_t) +
@@ -83,12 +84,12 @@ public:
         PyEval_RestoreThread(unlocked_);
         try {
             make_lists(lengths);
+            uses_.resize(threads);
+            for (Uses& uses : uses_) uses = KeptUses::global().take();
         } catch (...) {
             unlocked_ = PyEval_SaveThread();
             throw;
         }
-        uses_.resize(threads);
-        for (Uses& uses : uses_) uses = KeptUses::global().take();
         unlocked_ = PyEval_SaveThread();
     }
 
