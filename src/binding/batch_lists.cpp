@@ -40,7 +40,8 @@ public:
         return kept;
     }
 
-    // The largest kept, or empty ones.
+    // One kept, or empty ones. Any will do: one too small for a model grows when counted, and
+    // comes back grown.
     Uses take() {
         if (kept_.empty()) return {};
         Uses uses = std::move(kept_.back());
@@ -55,9 +56,6 @@ public:
         if (kept_.size() == most_ || bytes_ + bytes_of(uses) > kMostBytes) return;
         bytes_ += bytes_of(uses);
         kept_.push_back(std::move(uses));
-        // Smallest first, so that take() gives the largest.
-        std::sort(kept_.begin(), kept_.end(),
-                  [](const Uses& a, const Uses& b) { return a.count.size() < b.count.size(); });
     }
 
 private:
