@@ -1,6 +1,7 @@
 // Work that threads share, checked against one thread doing it alone: training's first count,
-// index and merge steps on the worker pool, the pieces' count on the pool, and a batch encoded
-// by threads that learn into one table of pieces. `make test-threads` runs it under
+// index and merge steps on the worker pool, the pieces' count on the pool, a batch encoded by
+// threads that learn into one table of pieces, and one whose threads all ask a model for its
+// search tables before any has made them. `make test-threads` runs it under
 // ThreadSanitizer, where a race shows even when the results happen to agree. Prints each failed
 // check and exits non-zero.
 #include <cstdint>
@@ -53,13 +54,52 @@ bool same_rules(const std::vector<LearnedMerge>& a, const std::vector<LearnedMer
     return true;
 }
 
-void training_on_the_pool_learns_what_one_thread_learns(std::string_view text) {
+std::vector<LearnedMerge> training_on_the_pool_learns_what_one_thread_learns(
+    std::string_view text) {
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     const auto alone = tessaron::basic::learn_merges(bytes, 800, 1, {});
     for (const std::uint64_t threads : {2, 3, 8}) {
         const auto shared = tessaron::basic::learn_merges(bytes, 800, threads, {});
         expect(alone && shared && same_rules(*alone, *shared),
                "whole-text training with " + std::to_string(threads) + " threads");
+    }
+    return alone ? *alone : std::vector<LearnedMerge>();
+}
+
+tessaron::basic::Model model_of(const std::vector<LearnedMerge>& rules, std::string pattern) {
+    tessaron::basic::MergeMap merges;
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        merges.insert({rules[i].left, rules[i].right}, 256 + i);
+    }
+    tessaron::basic::Model model;
+    model.replace(std::move(merges), {}, std::move(pattern));
+    return model;
+}
+
+// Short texts, so that many runs go to each thread.
+std::vector<std::string_view> short_texts(std::string_view text) {
+    std::vector<std::string_view> texts;
+    for (std::size_t at = 0; at < text.size(); at += 2000) texts.push_back(text.substr(at, 2000));
+    return texts;
+}
+
+std::string joined(const std::vector<std::string>& pieces) {
+    std::string all;
+    for (const std::string& piece : pieces) all += piece;
+    return all;
+}
+
+// A model makes its search tables when an encoding first asks for them.
+void batch_threads_make_the_search_once(const std::vector<LearnedMerge>& rules,
+                                        std::string_view text) {
+    const std::vector<std::string_view> texts = short_texts(text);
+    const auto alone =
+        tessaron::basic::encode_batch_lines(model_of(rules, ""), texts, nullptr, nullptr, 1);
+    for (const std::size_t threads : {2, 4}) {
+        const auto shared = tessaron::basic::encode_batch_lines(model_of(rules, ""), texts, nullptr,
+                                                                nullptr, threads);
+        expect(joined(alone) == joined(shared),
+               "first batch of a whole-text model on " + std::to_string(threads) + " threads");
     }
 }
 
@@ -72,20 +112,13 @@ tessaron::basic::Model piece_model(const tessaron::pretok::SplitPattern& pattern
         expect(alone && shared && same_rules(*alone, *shared),
                "training inside pieces with " + std::to_string(threads) + " threads");
     }
-    tessaron::basic::MergeMap merges;
-    for (std::size_t i = 0; alone && i < alone->size(); ++i) {
-        merges.insert({(*alone)[i].left, (*alone)[i].right}, 256 + i);
-    }
-    tessaron::basic::Model model;
-    model.replace(std::move(merges), {}, pattern.expression());
-    return model;
+    return model_of(alone ? *alone : std::vector<LearnedMerge>(), pattern.expression());
 }
 
 void batch_threads_share_one_table_of_pieces(const tessaron::basic::Model& model,
                                              std::string_view text) {
-    // Short texts, so that many runs go to each thread and they learn pieces side by side.
-    std::vector<std::string_view> texts;
-    for (std::size_t at = 0; at < text.size(); at += 2000) texts.push_back(text.substr(at, 2000));
+    // Many runs to each thread, so that they learn pieces side by side.
+    const std::vector<std::string_view> texts = short_texts(text);
     const auto alone = tessaron::basic::encode_batch_lines(
         model, texts, nullptr, tessaron::pretok::known_pieces_of(model).get(), 1);
     for (const std::size_t threads : {2, 4}) {
@@ -94,11 +127,9 @@ void batch_threads_share_one_table_of_pieces(const tessaron::basic::Model& model
         for (const char* state : {"fresh", "warm"}) {
             const auto shared =
                 tessaron::basic::encode_batch_lines(model, texts, nullptr, known.get(), threads);
-            std::string a, b;
-            for (const std::string& piece : alone) a += piece;
-            for (const std::string& piece : shared) b += piece;
-            expect(a == b, std::string("batch on ") + std::to_string(threads) + " threads, " +
-                               state + " table");
+            expect(joined(alone) == joined(shared), std::string("batch on ") +
+                                                        std::to_string(threads) + " threads, " +
+                                                        state + " table");
         }
     }
 }
@@ -107,7 +138,8 @@ void batch_threads_share_one_table_of_pieces(const tessaron::basic::Model& model
 
 int main() {
     const std::string text = make_text();
-    training_on_the_pool_learns_what_one_thread_learns(text);
+    batch_threads_make_the_search_once(training_on_the_pool_learns_what_one_thread_learns(text),
+                                       text);
     const auto pattern = tessaron::pretok::split_pattern("gpt2");
     if (const auto* split = std::get_if<tessaron::pretok::SplitPattern>(&pattern)) {
         batch_threads_share_one_table_of_pieces(piece_model(*split, text), text);

@@ -281,17 +281,32 @@ void EncodeTables::rebuild(const OrderedMap<TokenPair, TokenId>& merges) {
     } else {
         mark_inside_pairs(left, right);
     }
-    seams_.clear();
-    trie_ = TokenTrie();
+    search_ = std::make_unique<Search>();
     if (ordered_) {
-        seams_.build(left, right);
-        trie_.build(ranks_, seams_, left, right);
+        search_->left = std::move(left);
+        search_->right = std::move(right);
     }
-    if (trie_.empty()) {
-        seams_.clear();
-    } else {
-        seams_.build_joins(left, right);
-    }
+}
+
+const EncodeTables::Search& EncodeTables::search() const {
+    Search& search = *search_;
+    std::call_once(search.made, [&] {
+        // From the start again if an earlier try ran out of memory half way.
+        search.seams.clear();
+        search.trie = TokenTrie();
+        if (!search.left.empty()) {
+            search.seams.build(search.left, search.right);
+            search.trie.build(ranks_, search.seams, search.left, search.right);
+            if (search.trie.empty()) {
+                search.seams.clear();
+            } else {
+                search.seams.build_joins(search.left, search.right);
+            }
+        }
+        std::vector<std::uint32_t>().swap(search.left);
+        std::vector<std::uint32_t>().swap(search.right);
+    });
+    return search;
 }
 
 }  // namespace tessaron::basic

@@ -6,10 +6,12 @@
 // rank order) produces it. A rule whose part can never be produced from bytes, or that names
 // the id 2**64 - 1, can never apply and is left out. Ordered models also get a trie of the
 // tokens that can appear in an encoding and a test of which can stand side by side, for the
-// left-to-right search.
+// left-to-right search, made when the search is first asked for.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -57,15 +59,29 @@ public:
     }
     const RuleRanks& ranks() const { return ranks_; }
 
-    // Empty unless the model is ordered and its tokens are of modest length.
-    const TokenTrie& trie() const { return trie_; }
+    // Empty unless the model is ordered and its tokens are of modest length. Made at the first
+    // call, by one thread while any others wait: a model that only ever encodes piece by piece
+    // never needs it, and making it took a fifth of building `cl100k_base` from its ranks and
+    // held over a quarter of that model's memory.
+    const TokenTrie& trie() const { return search().trie; }
     // Whether tokens stay apart side by side; ready when the trie is.
-    const TokenSeams& seams() const { return seams_; }
+    const TokenSeams& seams() const { return search().seams; }
 
     std::uint32_t token_of_rank(std::uint32_t rank) const { return rule_token_[rank]; }
     std::span<const TokenId> token_ids() const { return token_id_; }
 
 private:
+    // The search's tables, and until they are made the rules' parts (dense numbers, in rank
+    // order) they are made from.
+    struct Search {
+        std::once_flag made;
+        std::vector<std::uint32_t> left;
+        std::vector<std::uint32_t> right;
+        TokenSeams seams;
+        TokenTrie trie;
+    };
+
+    const Search& search() const;
     void mark_inside_pairs_ordered(const std::vector<std::uint32_t>& left,
                                    const std::vector<std::uint32_t>& right);
     void mark_inside_pairs(const std::vector<std::uint32_t>& left,
@@ -76,8 +92,7 @@ private:
     RuleRanks ranks_;
     std::vector<std::uint32_t> rule_token_;  // per rank: the token it makes
     std::vector<TokenId> token_id_;  // per token: its id in the model
-    TokenSeams seams_;
-    TokenTrie trie_;
+    std::unique_ptr<Search> search_ = std::make_unique<Search>();
 };
 
 }  // namespace tessaron::basic
