@@ -1,9 +1,9 @@
 // Work that threads share, checked against one thread doing it alone: training's first count,
 // index and merge steps on the worker pool, the pieces' count on the pool, a batch encoded by
-// threads that learn into one table of pieces, and one whose threads all ask a model for its
-// search tables before any has made them. `make test-threads` runs it under
-// ThreadSanitizer, where a race shows even when the results happen to agree. Prints each failed
-// check and exits non-zero.
+// threads that learn into one table of pieces, one whose threads all ask a model for its
+// search tables before any has made them, and threads decoding with a model whose display texts
+// nobody has asked for yet. `make test-threads` runs it under ThreadSanitizer, where a race
+// shows even when the results happen to agree. Prints each failed check and exits non-zero.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -11,9 +11,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <variant>
 #include <vector>
 
+#include "tokenizer/basic/decode.hpp"
 #include "tokenizer/basic/encode_batch.hpp"
 #include "tokenizer/basic/merge_learner.hpp"
 #include "tokenizer/basic/model.hpp"
@@ -134,12 +136,30 @@ void batch_threads_share_one_table_of_pieces(const tessaron::basic::Model& model
     }
 }
 
+// A model makes its display texts when a decoding first asks for them.
+void threads_make_the_display_texts_once(const std::vector<LearnedMerge>& rules) {
+    std::vector<tessaron::TokenId> ids(256 + rules.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = ids.size() - 1 - i;
+    std::string alone;
+    expect(tessaron::basic::decode(model_of(rules, ""), ids, alone).ok(), "decoding alone");
+    const tessaron::basic::Model model = model_of(rules, "");
+    std::vector<std::string> texts(4);
+    std::vector<std::thread> threads;
+    for (std::string& text : texts) {
+        threads.emplace_back([&] { (void)tessaron::basic::decode(model, ids, text); });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const std::string& text : texts) expect(text == alone, "decoding on 4 threads at once");
+}
+
 }  // namespace
 
 int main() {
     const std::string text = make_text();
-    batch_threads_make_the_search_once(training_on_the_pool_learns_what_one_thread_learns(text),
-                                       text);
+    const std::vector<LearnedMerge> rules =
+        training_on_the_pool_learns_what_one_thread_learns(text);
+    batch_threads_make_the_search_once(rules, text);
+    threads_make_the_display_texts_once(rules);
     const auto pattern = tessaron::pretok::split_pattern("gpt2");
     if (const auto* split = std::get_if<tessaron::pretok::SplitPattern>(&pattern)) {
         batch_threads_share_one_table_of_pieces(piece_model(*split, text), text);

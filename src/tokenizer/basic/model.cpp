@@ -27,8 +27,7 @@ Model::Model(MergeMap merges, SpecialTokenMap special_tokens, std::string patter
     : merges_(std::move(merges)),
       special_tokens_(std::move(special_tokens)),
       pattern_(std::move(pattern)),
-      vocab_(std::move(vocab)),
-      rendered_(vocab_) {
+      vocab_(std::move(vocab)) {
     encode_tables_.rebuild(merges_);
 }
 
@@ -45,9 +44,14 @@ void Model::build_vocab() {
     // On a copy: a failure half-way must leave the present vocabulary whole.
     Vocab vocab = vocab_;
     basic::build_vocab(vocab, merges_, special_tokens_);
-    RenderedVocab rendered(vocab);
+    auto rendered = std::make_unique<Rendered>();
     vocab_ = std::move(vocab);
     rendered_ = std::move(rendered);
+}
+
+const RenderedVocab& Model::rendered() const {
+    std::call_once(rendered_->made, [&] { rendered_->texts = RenderedVocab(vocab_); });
+    return rendered_->texts;
 }
 
 bool Model::train(std::span<const std::uint8_t> text, std::uint64_t vocab_size,

@@ -1,12 +1,16 @@
 // A BPE model: rules in learning order, special tokens, split pattern and vocabulary, with the
 // tables derived from them (display texts for decoding, the encoder's tables). The fields
 // change only through the operations below, each of which rebuilds what derives from them
-// before it returns and leaves the model whole if it throws; `const` members only read, so
-// several threads may use one model at once.
+// before it returns and leaves the model whole if it throws. `const` members only read, but
+// for the tables that are made at their first use (the display texts, the encoder's search),
+// each made once while any other thread asking waits; so several threads may use one model at
+// once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -50,7 +54,10 @@ public:
     // Null when the id has no vocabulary entry.
     const std::string* token_bytes(TokenId id) const { return vocab_.find(id); }
 
-    const RenderedVocab& rendered() const { return rendered_; }
+    // Made at the first call: only decoding to display text and the vocabulary listing read
+    // it, and a tokenizer of the second face does neither (a twentieth of building
+    // `cl100k_base` from its ranks).
+    const RenderedVocab& rendered() const;
     const EncodeTables& encode_tables() const { return encode_tables_; }
 
 private:
@@ -59,8 +66,14 @@ private:
     MergeMap merges_;
     SpecialTokenMap special_tokens_;
     std::string pattern_;
+    // The display texts of vocab_, once made.
+    struct Rendered {
+        std::once_flag made;
+        RenderedVocab texts;
+    };
+
     Vocab vocab_;
-    RenderedVocab rendered_;
+    std::unique_ptr<Rendered> rendered_ = std::make_unique<Rendered>();
     EncodeTables encode_tables_;
 };
 
